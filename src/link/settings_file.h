@@ -1,0 +1,25 @@
+// The four connection settings in "telnet.conf".
+#pragma once
+#include <cstddef>
+
+struct DeviceRecord;
+
+// Reads the file into rec's ip, port, username and password (the last two get a CR).
+// True when the file opened and all four fields are non-empty afterwards.
+bool settings_read(DeviceRecord& rec);
+// Replaces the file with the four texts (no CR); never leaves a half-written file.
+bool settings_write(const char* ip, const char* port, const char* username, const char* password);
+// Replaces every CR or LF among the first n characters by a terminating zero.
+void strip_line_ends(char* text, size_t n);
+
+// The worker's consistent view of the four fields while the main thread may rewrite them.
+struct LinkSettings {
+    char ip[32];
+    char port[32];
+    char username[32];
+    char password[32];
+};
+void settings_snapshot(const DeviceRecord& rec, LinkSettings* out);
+
+// The file's name; "telnet.conf" in the current directory. Tests point it elsewhere.
+void settings_set_path(const char* path);

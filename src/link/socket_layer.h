@@ -1,0 +1,29 @@
+// The only code that knows Winsock from POSIX sockets. Everything above it is shared.
+// Also holds the worker's stop request, because every wait of the worker (a receive tick,
+// a connect, a pause) waits on a socket and the stop together.
+#pragma once
+#include <cstdint>
+
+typedef intptr_t sock_t; // -1: no socket
+
+bool net_startup();  // WSAStartup(0x0202); nothing to do on POSIX
+void net_cleanup();  // WSACleanup
+sock_t sock_tcp();   // an IPv4 TCP socket, or -1
+// Non-blocking connect to a network-order address and port; waits, with no limit of its own,
+// for the outcome or the stop request. Leaves the socket non-blocking. True when connected.
+bool sock_connect(sock_t s, uint32_t addr_net, uint16_t port_net);
+void sock_shutdown_close(sock_t s);
+int sock_send(sock_t s, const char* data, int len);  // bytes accepted, or -1
+int sock_recv(sock_t s, char* data, int len);        // >0 data, 0 peer closed, -1 nothing/error
+uint32_t parse_ipv4(const char* text);               // inet_addr: INADDR_NONE on bad text
+
+// One tick of a receive or login loop: waits at most ms for data (or the peer's close) on s,
+// and ends early for them or for the stop. A socket error does not end it early.
+void sock_wait_tick(sock_t s, int ms);
+
+// Stop request for the worker: raised by any thread, seen at once by every wait.
+void stop_request();
+bool stop_requested();
+void stop_reset(); // before a worker starts (tests start many)
+// Pauses ms milliseconds unless the stop is raised first; true when stopped.
+bool stop_sleep_ms(int ms);
