@@ -1,0 +1,4 @@
+#include "link/link_timing.h"
+
+std::atomic<int> tick_ms{100};
+std::atomic<int> second_ms{1000};
