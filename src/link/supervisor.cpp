@@ -1,0 +1,78 @@
+#include "link/supervisor.h"
+
+#include "link/console_link.h"
+#include "link/link_flags.h"
+#include "link/link_timing.h"
+#include "link/settings_file.h"
+#include "link/socket_layer.h"
+#include "status/device_record.h"
+#include "status/poll_cycle.h"
+#include "status/view_hooks.h"
+
+std::atomic<uint32_t> worker_seconds{0};
+
+namespace {
+
+constexpr int kMaxAttempts = 10000;
+constexpr int kAttemptPauseSeconds = 15;
+constexpr uint32_t kQueryEveryTurns = 5;
+
+} // namespace
+
+void sleep_seconds(int n) {
+    // One second at a time, so a changed second_ms applies from the next second on.
+    for (int i = 0; i < n; ++i) {
+        if (stop_sleep_ms(second_ms.load())) return;
+        worker_seconds.fetch_add(1);
+    }
+}
+
+void link_reconnect() {
+    for (int attempts = 0; attempts < kMaxAttempts && device.socket.load() == NO_SOCKET;
+         ++attempts) {
+        if (stop_requested()) return;
+        device.socket.store(link_open(device));
+        if (device.socket.load() != NO_SOCKET) {
+            // New settings saved since this attempt began make the fresh connection stale.
+            if (reconnect_request.load() == 0 && link_login(device) == 0) return;
+            link_drop(device);
+        }
+        // A connect or login cut short by the stop is no failed attempt: leave at once.
+        if (stop_requested()) return;
+        settings_read(device); // the next attempt takes the file as it now stands
+        reset_status();
+        views_refresh();
+        sleep_seconds(kAttemptPauseSeconds);
+    }
+}
+
+void worker_main() {
+    worker_seconds.store(0);
+    if (settings_read(device)) link_reconnect();
+
+    uint32_t turn = 0;
+    bool refresh_pending = false;
+    while (!stop_requested()) {
+        if (turn % kQueryEveryTurns == 0) {
+            refresh_pending = true;
+            raise_request(REQUEST_REFRESH);
+        }
+        bool healthy = poll_status(device);
+        // A poll cut by the stop fails too, but must not count as a lost link.
+        if (stop_requested()) return;
+        if (!healthy || reconnect_request.load() != 0) {
+            link_drop(device);
+            reset_status();
+            refresh_pending = false;
+            views_refresh();
+            if (settings_read(device)) link_reconnect();
+            if (stop_requested()) return;
+        }
+        if (refresh_pending) {
+            refresh_pending = false;
+            views_refresh();
+        }
+        sleep_seconds(1);
+        ++turn;
+    }
+}
