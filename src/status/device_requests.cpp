@@ -1,0 +1,101 @@
+#include "status/device_requests.h"
+
+#include "link/console_link.h"
+#include "link/link_flags.h"
+#include "link/socket_layer.h"
+#include "link/unit_console.h"
+#include "status/device_record.h"
+#include "status/view_hooks.h"
+
+#include <cstring>
+#include <mutex>
+
+namespace {
+
+constexpr size_t LOG_PATH_SIZE = 260;
+
+// The path of the capture asked for last; the worker takes its own copy when it starts,
+// so a request made during a capture never changes the running one's file or message.
+std::mutex pending_mutex;
+char pending_path[LOG_PATH_SIZE];
+
+struct DiagnosticCommand {
+    const char* text;
+    int idle_limit_s;
+};
+const DiagnosticCommand kDiagnostics[4] = {
+    {"cmd showstate\r", 30},
+    {"cmd showconfig\r", 60},
+    {"cmd syslog\r", 30},
+    {"cmd event dump\r", 30},
+};
+
+void take_pending_path(char* path) {
+    std::lock_guard<std::mutex> lock(pending_mutex);
+    // A request made after the bit was lowered is this same capture: serve it once.
+    lower_request(REQUEST_LOG_CAPTURE);
+    memcpy(path, pending_path, LOG_PATH_SIZE);
+}
+
+} // namespace
+
+void request_log_capture(const char* path) {
+    std::lock_guard<std::mutex> lock(pending_mutex);
+    snprintf(pending_path, sizeof pending_path, "%s", path);
+    raise_request(REQUEST_LOG_CAPTURE);
+}
+
+bool serve_power_cycle(DeviceRecord& rec) {
+    intptr_t sock = rec.socket.load();
+    if (link_send(sock, "cmd pwrmode 2\r") <= 0) return false;
+    char reply[REPLY_BUFFER_SIZE];
+    // Any answer will do: the unit restarts and the next exchange finds the link gone.
+    return link_receive(sock, reply, sizeof reply, nullptr, REPLY_IDLE_LIMIT_S);
+}
+
+int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle_limit_s) {
+    intptr_t sock = rec.socket.load();
+    if (link_send(sock, command) <= 0) return CAPTURE_SEND_FAILED;
+    char piece[REPLY_BUFFER_SIZE];
+    for (;;) {
+        if (!link_receive(sock, piece, sizeof piece, nullptr, idle_limit_s))
+            return CAPTURE_NO_PROMPT;
+        fwrite(piece, 1, strlen(piece), file);
+        fflush(file);
+        // Each piece on its own: a prompt split across two pieces is not seen.
+        if (strstr(piece, DEVICE_PROMPT) != nullptr) {
+            fwrite("\r\n", 1, 2, file);
+            fflush(file);
+            return CAPTURE_OK;
+        }
+        if (stop_requested()) return CAPTURE_NO_PROMPT;
+    }
+}
+
+void serve_log_capture(DeviceRecord& rec) {
+    char path[LOG_PATH_SIZE];
+    take_pending_path(path);
+
+    int status = CAPTURE_NO_FILE;
+    FILE* file = fopen(path, "wb");
+    if (file != nullptr) {
+        status = CAPTURE_OK;
+        for (const DiagnosticCommand& command : kDiagnostics) {
+            status = capture_command(rec, file, command.text, command.idle_limit_s);
+            if (status != CAPTURE_OK) break;
+        }
+        fclose(file); // keeps whatever was captured before a failure
+    }
+    // A worker asked to stop leaves the views alone: the shell is going away.
+    if (stop_requested()) return;
+
+    views_update_tray(false, false);
+    char message[2048];
+    if (status == CAPTURE_NO_FILE)
+        snprintf(message, sizeof message, "Unable to create %s", path);
+    else if (status == CAPTURE_OK)
+        snprintf(message, sizeof message, "Generated Log File : %s", path);
+    else
+        snprintf(message, sizeof message, "Failed To Generate Log File : %s", path);
+    views_show_report(message);
+}
