@@ -1,0 +1,140 @@
+// The console connection: one TCP socket to the unit's shell, text both ways.
+#include "link/console_link.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "link/link_flags.h"
+#include "link/link_timing.h"
+#include "link/settings_file.h"
+#include "link/socket_layer.h"
+#include "link/unit_console.h"
+#include "status/device_record.h"
+
+namespace {
+
+// htons without the socket headers: the two bytes in network (big-endian) order.
+uint16_t port_to_net(int port) {
+    unsigned char bytes[2] = {static_cast<unsigned char>((port >> 8) & 0xff),
+                              static_cast<unsigned char>(port & 0xff)};
+    uint16_t net;
+    memcpy(&net, bytes, sizeof net);
+    return net;
+}
+
+bool give_up() {
+    return reconnect_request.load() != 0 || stop_requested();
+}
+
+// One idle pause of a receive or login loop; ends early when data or the peer's close comes.
+void idle_tick(intptr_t sock) {
+    sock_wait_tick(sock, tick_ms.load());
+    idle_ticks_waited.fetch_add(1, std::memory_order_relaxed);
+}
+
+} // namespace
+
+intptr_t link_open(DeviceRecord& rec) {
+    LinkSettings settings;
+    settings_snapshot(rec, &settings);
+    if (!net_startup()) return NO_SOCKET;
+    sock_t s = sock_tcp();
+    if (s == -1) {
+        net_cleanup();
+        return NO_SOCKET;
+    }
+    // No name lookup: text that is not a dotted address gives INADDR_NONE and the connect
+    // fails; a port without leading digits is 0 and fails as well.
+    uint32_t addr = parse_ipv4(settings.ip);
+    uint16_t port = port_to_net(atoi(settings.port) & 0xffff);
+    if (!sock_connect(s, addr, port)) {
+        sock_shutdown_close(s);
+        net_cleanup();
+        return NO_SOCKET;
+    }
+    return s;
+}
+
+void link_close(DeviceRecord& rec) {
+    // Taken out of the record first, so a second close finds -1 and does nothing.
+    intptr_t s = rec.socket.exchange(NO_SOCKET);
+    if (s == NO_SOCKET) return;
+    sock_shutdown_close(s);
+    net_cleanup(); // the start-up this connection held
+}
+
+void link_drop(DeviceRecord& rec) {
+    reconnect_request.store(0);
+    link_close(rec);
+}
+
+int link_send(intptr_t sock, const char* text) {
+    if (sock == NO_SOCKET) return -1;
+    return sock_send(sock, text, static_cast<int>(strlen(text)));
+}
+
+bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, int idle_limit_s) {
+    if (sock == NO_SOCKET || size == 0) return false;
+    memset(buffer, 0, size);
+    size_t stored = 0;
+    long idle = 0;
+    const long idle_limit = static_cast<long>(idle_limit_s) * 10;
+    const size_t marker_length = marker != nullptr ? strlen(marker) : 0;
+    char chunk[CHUNK_SIZE];
+    for (;;) {
+        if (give_up()) return false;
+        memset(chunk, 0, sizeof chunk);
+        int n = sock_recv(sock, chunk, static_cast<int>(sizeof chunk));
+        if (n > 0) {
+            idle = 0;
+            size_t take = static_cast<size_t>(n);
+            if (stored + take > size - 1) take = size - 1 - stored;
+            memcpy(buffer + stored, chunk, take);
+            stored += take;
+            if (marker == nullptr) return true;
+            // The whole text so far: a marker split across chunks counts once complete.
+            if (strlen(buffer) >= marker_length && strstr(buffer, marker) != nullptr) return true;
+            if (stored >= size - 1) return false;
+            continue;
+        }
+        if (n == 0) return false; // the peer closed
+        // Nothing waiting and a socket error look alike here; only the idle limit ends it.
+        if (idle > idle_limit) return false;
+        idle_tick(sock);
+        ++idle;
+    }
+}
+
+int login_handshake(intptr_t sock, const char* user, const char* password) {
+    int idle = 0;
+    char chunk[CHUNK_SIZE + 1]; // always a terminated text
+    for (;;) {
+        if (give_up()) return 1;
+        memset(chunk, 0, sizeof chunk);
+        int n = sock_recv(sock, chunk, static_cast<int>(CHUNK_SIZE));
+        if (n >= 2) {
+            // Each chunk alone: the unit's prompts come whole, and the first test wins.
+            idle = 0;
+            if (strstr(chunk, "login") != nullptr)
+                link_send(sock, user);
+            else if (strstr(chunk, "Password") != nullptr)
+                link_send(sock, password);
+            else if (strstr(chunk, DEVICE_PROMPT) != nullptr)
+                return 0;
+            continue;
+        }
+        if (n == 0) return 1;
+        // A lone byte is dropped unexamined, like nothing at all.
+        if (idle > 150) return 1;
+        idle_tick(sock);
+        ++idle;
+    }
+}
+
+int link_login(DeviceRecord& rec) {
+    intptr_t sock = rec.socket.load();
+    if (reconnect_request.load() != 0 || sock == NO_SOCKET) return 1;
+    LinkSettings settings;
+    settings_snapshot(rec, &settings);
+    return login_handshake(sock, settings.username, settings.password);
+}

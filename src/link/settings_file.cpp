@@ -1,0 +1,123 @@
+// "telnet.conf": the unit's address, console port, login name and password.
+#include "link/settings_file.h"
+
+#include <cstdio>
+#include <cstring>
+#include <mutex>
+
+#include "status/device_record.h"
+
+#ifdef _WIN32
+#include <windows.h>
+#endif
+
+namespace {
+
+// Guards the four settings fields of every record and the file's name: the dialog rereads
+// the file on the main thread while the worker may be connecting with the fields.
+std::mutex settings_lock;
+char settings_path[260] = "telnet.conf";
+
+void copy_field(char* field, const char* text) {
+    snprintf(field, 32, "%s", text);
+}
+
+// The writer's text: four values of up to 31 characters each (more than the dialog's
+// 15 + 3 x 31) and the 38 characters of keys, quotes and line ends.
+constexpr size_t kFileTextSize = 4 * 31 + 38 + 1;
+
+// True when the file does not exist yet or can be opened for writing: a read-only file
+// must stay as it is, and rename() alone would replace it.
+bool target_writable(const char* path) {
+    FILE* probe = fopen(path, "rb");
+    if (probe == nullptr) return true;
+    fclose(probe);
+    probe = fopen(path, "rb+");
+    if (probe == nullptr) return false;
+    fclose(probe);
+    return true;
+}
+
+bool replace_file(const char* from, const char* to) {
+#ifdef _WIN32
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+#else
+    return rename(from, to) == 0;
+#endif
+}
+
+} // namespace
+
+void settings_set_path(const char* path) {
+    std::lock_guard<std::mutex> guard(settings_lock);
+    snprintf(settings_path, sizeof settings_path, "%s", path);
+}
+
+bool settings_read(DeviceRecord& rec) {
+    std::lock_guard<std::mutex> guard(settings_lock);
+    // "rb+": a file that cannot be written counts as no file at all.
+    FILE* file = fopen(settings_path, "rb+");
+    if (file == nullptr) return false;
+    // Pieces of at most 31 characters: a longer line is read as several lines, so a long
+    // value is cut and the rest of its line matches nothing.
+    char piece[32];
+    char value[31]; // a value is at most 27 characters: the piece minus its key
+    while (fgets(piece, sizeof piece, file) != nullptr) {
+        if (sscanf(piece, "IP=\"%30[^\"]\"", value) == 1) {
+            copy_field(rec.ip, value);
+        } else if (sscanf(piece, "PORT=\"%30[^\"]\"", value) == 1) {
+            copy_field(rec.port, value);
+        } else if (sscanf(piece, "USERNAME=\"%30[^\"]\"", value) == 1) {
+            snprintf(rec.username, sizeof rec.username, "%s\r", value);
+        } else if (sscanf(piece, "PASSWORD=\"%30[^\"]\"", value) == 1) {
+            snprintf(rec.password, sizeof rec.password, "%s\r", value);
+        }
+    }
+    fclose(file);
+    // Fields are not cleared first: a key missing from the file keeps the earlier value.
+    return rec.ip[0] != '\0' && rec.port[0] != '\0' && rec.username[0] != '\0' &&
+           rec.password[0] != '\0';
+}
+
+bool settings_write(const char* ip, const char* port, const char* username, const char* password) {
+    char text[kFileTextSize];
+    int length =
+        snprintf(text, sizeof text, "IP=\"%s\"\nPORT=\"%s\"\nUSERNAME=\"%s\"\nPASSWORD=\"%s\"\n",
+                 ip, port, username, password);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof text) return false; // never cut
+
+    char path[sizeof settings_path];
+    {
+        std::lock_guard<std::mutex> guard(settings_lock);
+        snprintf(path, sizeof path, "%s", settings_path);
+    }
+    if (!target_writable(path)) return false;
+
+    // The whole text goes to a file beside the target first, which then replaces it, so a
+    // failed or interrupted write leaves the old file as it was.
+    char temp[sizeof path + 8];
+    snprintf(temp, sizeof temp, "%s.tmp", path);
+    FILE* file = fopen(temp, "wb");
+    if (file == nullptr) return false;
+    bool written = fputs(text, file) >= 0 && fflush(file) == 0;
+    if (fclose(file) != 0) written = false;
+    if (written && replace_file(temp, path)) return true;
+    remove(temp);
+    return false;
+}
+
+void strip_line_ends(char* text, size_t n) {
+    for (size_t i = 0; i < n; ++i) {
+        if (text[i] == '\r' || text[i] == '\n') text[i] = '\0';
+    }
+}
+
+void settings_snapshot(const DeviceRecord& rec, LinkSettings* out) {
+    std::lock_guard<std::mutex> guard(settings_lock);
+    memcpy(out->ip, rec.ip, sizeof out->ip);
+    memcpy(out->port, rec.port, sizeof out->port);
+    memcpy(out->username, rec.username, sizeof out->username);
+    memcpy(out->password, rec.password, sizeof out->password);
+    // Terminated whatever a racing writer outside this file left behind.
+    out->ip[31] = out->port[31] = out->username[31] = out->password[31] = '\0';
+}
