@@ -7,5 +7,10 @@
 typedef HINSTANCE(WINAPI* ShellExecuteFn)(HWND, LPCSTR, LPCSTR, LPCSTR, LPCSTR, INT);
 typedef BOOL(WINAPI* GetSaveFileNameFn)(LPOPENFILENAMEA);
 
-extern ShellExecuteFn shell_execute_fn;       // ShellExecuteA
+extern ShellExecuteFn shell_execute_fn;         // ShellExecuteA
 extern GetSaveFileNameFn get_save_file_name_fn; // GetSaveFileNameA
+
+// Looks for the telnet client on the search path (SearchPathA), so tests can say whether
+// one is installed.
+typedef DWORD(WINAPI* SearchPathFn)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPSTR, LPSTR*);
+extern SearchPathFn search_path_fn; // SearchPathA

@@ -1,0 +1,80 @@
+#include <cstring>
+
+#include "link/link_flags.h"
+#include "link/settings_file.h"
+#include "res/resource.h"
+#include "shell/tray_menu.h"
+#include "status/device_record.h"
+
+namespace {
+
+void show_settings(HWND dialog) {
+    // The stored user name and password end with a CR; show them without it.
+    char username[32];
+    char password[32];
+    memcpy(username, device.username, sizeof(username));
+    memcpy(password, device.password, sizeof(password));
+    username[31] = '\0';
+    password[31] = '\0';
+    strip_line_ends(username, strlen(username));
+    strip_line_ends(password, strlen(password));
+
+    char ip[32];
+    char port[32];
+    memcpy(ip, device.ip, sizeof(ip));
+    memcpy(port, device.port, sizeof(port));
+    ip[31] = '\0';
+    port[31] = '\0';
+
+    SetDlgItemTextA(dialog, IDC_IPADDRESS, ip);
+    SetDlgItemTextA(dialog, IDC_PORT, port);
+    SetDlgItemTextA(dialog, IDC_USERNAME, username);
+    SetDlgItemTextA(dialog, IDC_PASSWORD, password);
+}
+
+void save_and_reconnect(HWND dialog) {
+    char ip[32] = "";
+    char port[32] = "";
+    char username[32] = "";
+    char password[32] = "";
+    GetDlgItemTextA(dialog, IDC_IPADDRESS, ip, sizeof(ip));
+    GetDlgItemTextA(dialog, IDC_PORT, port, sizeof(port));
+    GetDlgItemTextA(dialog, IDC_USERNAME, username, sizeof(username));
+    GetDlgItemTextA(dialog, IDC_PASSWORD, password, sizeof(password));
+    settings_write(ip, port, username, password);
+    settings_read(device);
+    // Only now, with the fields rewritten, may the worker reconnect.
+    reconnect_request = 1;
+}
+
+void close_dialog(HWND dialog) {
+    config_dialog = nullptr;
+    EndDialog(dialog, 0);
+}
+
+} // namespace
+
+INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM) {
+    switch (message) {
+    case WM_INITDIALOG:
+        config_dialog = dialog;
+        show_settings(dialog);
+        return TRUE;
+    case WM_COMMAND:
+        if (wparam == IDOK) {
+            save_and_reconnect(dialog);
+            close_dialog(dialog);
+            return TRUE;
+        }
+        if (wparam == IDCANCEL) {
+            close_dialog(dialog);
+            return TRUE;
+        }
+        return FALSE;
+    case WM_CLOSE:
+        close_dialog(dialog);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}

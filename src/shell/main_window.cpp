@@ -1,0 +1,151 @@
+#include "shell/main_window.h"
+
+#include <cstring>
+
+#include "link/console_link.h"
+#include "link/link_flags.h"
+#include "link/socket_layer.h"
+#include "link/supervisor.h"
+#include "res/resource.h"
+#include "shell/tray_icon.h"
+#include "shell/tray_menu.h"
+#include "status/device_record.h"
+#include "status/view_hooks.h"
+#include "statuswin/status_window.h"
+
+HWND main_window = nullptr;
+UINT taskbar_created_message = 0;
+HANDLE worker_thread = nullptr;
+
+namespace {
+
+DWORD worker_thread_id = 0;
+
+DWORD WINAPI worker_entry(LPVOID) {
+    worker_main();
+    return 0;
+}
+
+// The capture's report: a box of the worker's own, without owner.
+void show_report_box(const char* text) {
+    MessageBoxA(nullptr, text, APP_TITLE, MB_OK);
+}
+
+// Ends a box or window the worker is showing, so that the worker can reach its stop.
+BOOL CALLBACK close_worker_window(HWND window, LPARAM) {
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof(name));
+    if (strcmp(name, "#32770") == 0)
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+    else
+        PostMessageA(window, WM_CLOSE, 0, 0);
+    return TRUE;
+}
+
+void start_worker() {
+    if (worker_thread) return;
+    stop_reset();
+    worker_thread = CreateThread(nullptr, 0, worker_entry, nullptr, 0, &worker_thread_id);
+}
+
+void on_create(HWND window) {
+    reconnect_request = 0;
+    device_record_init();
+
+    tray_data_reset(tray_data, "");
+    tray_data.hWnd = window;
+    tray_data.uID = TRAY_ICON_ID;
+    tray_data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    tray_data.uCallbackMessage = TRAY_CALLBACK_MESSAGE;
+    update_tray(true, false);
+
+    view_hooks.refresh_views = refresh_views;
+    view_hooks.update_tray = update_tray;
+    view_hooks.show_report = show_report_box;
+    start_worker();
+}
+
+void on_destroy() {
+    stop_worker();
+    link_drop(device);
+    remove_tray_icon();
+    PostQuitMessage(0);
+}
+
+} // namespace
+
+void stop_worker() {
+    if (!worker_thread) return;
+    stop_request();
+    for (;;) {
+        // Close any box first: the worker may be about to wait for one.
+        EnumThreadWindows(worker_thread_id, close_worker_window, 0);
+        DWORD woke = MsgWaitForMultipleObjects(1, &worker_thread, FALSE, 20, QS_SENDMESSAGE);
+        if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
+        // Delivers what the worker sent to this thread's windows (status texts), and
+        // leaves posted messages where they are.
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    }
+    CloseHandle(worker_thread);
+    worker_thread = nullptr;
+    worker_thread_id = 0;
+}
+
+LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (taskbar_created_message != 0 && message == taskbar_created_message) {
+        // A new taskbar knows no icons: put ours up again.
+        readd_tray_icon();
+        if (!status_window_shown) {
+            ShowWindow(window, SW_HIDE);
+            hide_status_window();
+            return 0;
+        }
+        return DefWindowProcA(window, message, wparam, lparam);
+    }
+
+    switch (message) {
+    case WM_CREATE:
+        main_window = window;
+        on_create(window);
+        return 0;
+    case WM_DESTROY:
+        on_destroy();
+        return 0;
+    case TRAY_CALLBACK_MESSAGE:
+        if (lparam == WM_LBUTTONUP)
+            open_status_window(window);
+        else if (lparam == WM_RBUTTONUP)
+            show_tray_menu();
+        return 0;
+    case WM_CLOSE:
+        ShowWindow(window, SW_HIDE);
+        hide_status_window();
+        return 0;
+    default:
+        return DefWindowProcA(window, message, wparam, lparam);
+    }
+}
+
+bool register_main_window_class(HINSTANCE instance) {
+    WNDCLASSEXA wc;
+    ZeroMemory(&wc, sizeof(wc));
+    wc.cbSize = sizeof(WNDCLASSEXA);
+    wc.style = CS_DBLCLKS;
+    wc.lpfnWndProc = main_window_proc;
+    wc.hInstance = instance;
+    wc.hIcon = static_cast<HICON>(
+        LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 32, 32, LR_DEFAULTSIZE));
+    wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+    wc.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
+    wc.lpszClassName = MAIN_WINDOW_CLASS;
+    wc.hIconSm = static_cast<HICON>(
+        LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP_SMALL), IMAGE_ICON, 32, 32, LR_DEFAULTSIZE));
+    return RegisterClassExA(&wc) != 0;
+}
+
+HWND create_main_window(HINSTANCE instance) {
+    return CreateWindowExA(0, MAIN_WINDOW_CLASS, MAIN_WINDOW_TITLE, WS_CAPTION | WS_SYSMENU,
+                           CW_USEDEFAULT, CW_USEDEFAULT, 350, 525, nullptr, nullptr, instance,
+                           nullptr);
+}

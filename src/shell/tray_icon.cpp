@@ -1,0 +1,127 @@
+#include "shell/tray_icon.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "res/resource.h"
+#include "status/device_record.h"
+#include "statuswin/status_window.h"
+
+NOTIFYICONDATAA tray_data;
+int last_tray_icon = 0;
+int tray_icon_loads = 0;
+
+namespace {
+
+// update_tray runs on both threads; one lock keeps tray_data and last_tray_icon whole.
+struct TrayLock {
+    CRITICAL_SECTION section;
+    TrayLock() { InitializeCriticalSection(&section); }
+};
+TrayLock tray_lock;
+
+struct Hold {
+    Hold() { EnterCriticalSection(&tray_lock.section); }
+    ~Hold() { LeaveCriticalSection(&tray_lock.section); }
+    Hold(const Hold&) = delete;
+    Hold& operator=(const Hold&) = delete;
+};
+
+// The number at the start of the text, read as atoi reads it, within the field's 31
+// characters. Saturates instead of overflowing.
+long leading_number(const char* text) {
+    int i = 0;
+    while (i < 31 && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r')))
+        ++i;
+    bool negative = false;
+    if (i < 31 && (text[i] == '+' || text[i] == '-')) negative = text[i++] == '-';
+    long value = 0;
+    while (i < 31 && text[i] >= '0' && text[i] <= '9') {
+        if (value < 1000000) value = value * 10 + (text[i] - '0');
+        ++i;
+    }
+    return negative ? -value : value;
+}
+
+// Cuts the field to 31 characters and drops its trailing blanks.
+void trim_field(char* field) {
+    field[31] = '\0';
+    size_t len = strlen(field);
+    while (len > 0 && field[len - 1] == ' ')
+        field[--len] = '\0';
+}
+
+void copy_tip(NOTIFYICONDATAA& data, const char* tip) {
+    memset(data.szTip, 0, sizeof(data.szTip));
+    size_t len = strlen(tip);
+    if (len > TRAY_TIP_SIZE - 1) len = TRAY_TIP_SIZE - 1;
+    static_assert(sizeof(data.szTip) >= TRAY_TIP_SIZE, "tooltip smaller than the first layout");
+    memcpy(data.szTip, tip, len);
+}
+
+} // namespace
+
+void tray_data_reset(NOTIFYICONDATAA& data, const char* tip) {
+    memset(&data, 0, sizeof(data));
+    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    copy_tip(data, tip);
+}
+
+int choose_tray_icon(const char* wwan_ip, const char* signal_quality) {
+    if (wwan_ip[0] == '\0' || wwan_ip[0] == ' ') return IDI_NO_WWAN;
+    if (strncmp(wwan_ip, "0.0.0.0", 7) == 0) return IDI_UNPLUGGED;
+    long signal = leading_number(signal_quality);
+    if (signal < 0) return -1;
+    if (signal == 0) return IDI_SIGNAL_0;
+    if (signal <= 35) return IDI_SIGNAL_1;
+    if (signal <= 55) return IDI_SIGNAL_2;
+    if (signal <= 75) return IDI_SIGNAL_3;
+    return IDI_SIGNAL_4;
+}
+
+HICON load_tray_icon(int resource_id) {
+    ++tray_icon_loads;
+    return static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource_id),
+                                         IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
+void update_tray(bool add, bool logging) {
+    Hold hold;
+
+    int icon = choose_tray_icon(device.wwan_ip, device.signal_quality);
+    if (icon > 0 && icon != last_tray_icon) {
+        HICON previous = tray_data.hIcon;
+        tray_data.hIcon = load_tray_icon(icon);
+        last_tray_icon = icon;
+        if (previous) DestroyIcon(previous);
+    }
+
+    trim_field(device.signal_quality);
+    trim_field(device.imei);
+    trim_field(device.wwan_ip);
+
+    char text[160];
+    snprintf(text, sizeof(text),
+             logging ? "Logging...\nIMEI: %s\nWWAN IP: %s\nRSSI: %s"
+                     : "IMEI: %s\nWWAN IP: %s\nRSSI: %s",
+             device.imei, device.wwan_ip, device.signal_quality);
+    copy_tip(tray_data, text);
+
+    Shell_NotifyIconA(add ? NIM_ADD : NIM_MODIFY, &tray_data);
+}
+
+void readd_tray_icon() {
+    Hold hold;
+    Shell_NotifyIconA(NIM_ADD, &tray_data);
+}
+
+void remove_tray_icon() {
+    Hold hold;
+    Shell_NotifyIconA(NIM_DELETE, &tray_data);
+}
+
+void refresh_views() {
+    refresh_status_window();
+    update_tray(false, false);
+}

@@ -1,0 +1,229 @@
+#include "shell/tray_menu.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "link/link_flags.h"
+#include "res/resource.h"
+#include "shell/main_window.h"
+#include "shell/shell_seams.h"
+#include "shell/tray_icon.h"
+#include "status/device_record.h"
+#include "status/device_requests.h"
+#include "statuswin/status_window.h"
+
+HWND about_dialog = nullptr;
+HWND config_dialog = nullptr;
+int log_dialog_busy = 0;
+char log_path[256];
+
+namespace {
+
+const char kNoLogLink[] =
+    "Unable to get log data. Please make sure the ethernet cable is properly connected.";
+const char kNoTelnet[] =
+    "Unable to open telnet session. Please make sure telnet client is installed.";
+
+bool connected() {
+    return device.socket.load() != NO_SOCKET;
+}
+
+int ask(const char* text) {
+    return MessageBoxA(main_window, text, APP_TITLE, MB_OKCANCEL | MB_ICONWARNING);
+}
+
+void refuse(const char* text) {
+    MessageBoxA(main_window, text, APP_TITLE, MB_OK | MB_ICONWARNING);
+}
+
+// A decimal number of 1 to max_digits digits without a leading zero, at most limit.
+// Advances text past it.
+bool take_number(const char*& text, int max_digits, unsigned limit, unsigned* value) {
+    if (text[0] < '0' || text[0] > '9') return false;
+    if (text[0] == '0' && text[1] >= '0' && text[1] <= '9') return false;
+    unsigned result = 0;
+    int digits = 0;
+    while (*text >= '0' && *text <= '9') {
+        if (++digits > max_digits) return false;
+        result = result * 10 + static_cast<unsigned>(*text++ - '0');
+    }
+    if (result > limit) return false;
+    *value = result;
+    return true;
+}
+
+void command_exit() {
+    if (ask("Are you sure you want to terminate this program?") == IDOK)
+        SendMessageA(main_window, WM_DESTROY, 0, 0);
+}
+
+void command_about() {
+    if (about_dialog) return;
+    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), main_window,
+                    about_dialog_proc, 0);
+}
+
+void command_config() {
+    if (config_dialog) return;
+    DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_CONFIG), main_window,
+                    config_dialog_proc, 0);
+}
+
+void command_powercycle() {
+    if (ask("Are you sure you want to powercycle your VORLIX?") != IDOK) return;
+    if (!connected()) {
+        refuse("Unable to perform powercycle. Please make sure the ethernet cable is properly "
+               "connected.");
+        return;
+    }
+    raise_request(REQUEST_POWER_CYCLE);
+}
+
+void command_telnet() {
+    char parameters[128];
+    if (!telnet_parameters(device.ip, device.port, parameters, sizeof(parameters))) {
+        MessageBoxA(nullptr,
+                    "Unable to open telnet session. The IP address or port in the connection "
+                    "settings is not valid.",
+                    APP_TITLE, MB_OK | MB_ICONWARNING);
+        return;
+    }
+    char found[MAX_PATH];
+    if (search_path_fn(nullptr, "telnet.exe", nullptr, sizeof(found), found, nullptr) == 0) {
+        MessageBoxA(nullptr, kNoTelnet, APP_TITLE, MB_OK);
+        return;
+    }
+    HINSTANCE result = shell_execute_fn(nullptr, "open", "cmd", parameters, nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<INT_PTR>(result) <= 32) MessageBoxA(nullptr, kNoTelnet, APP_TITLE, MB_OK);
+}
+
+void command_log_file() {
+    if (!connected()) {
+        refuse(kNoLogLink);
+        return;
+    }
+    if (log_dialog_busy) return;
+    log_dialog_busy = 1;
+
+    time_t now = time(nullptr);
+    struct tm local;
+    memset(&local, 0, sizeof(local));
+    if (const struct tm* converted = localtime(&now)) local = *converted;
+
+    char imei[32];
+    memcpy(imei, device.imei, 31);
+    imei[31] = '\0';
+    default_log_name(imei, local, log_path, sizeof(log_path));
+
+    OPENFILENAMEA save;
+    memset(&save, 0, sizeof(save));
+    save.lStructSize = sizeof(OPENFILENAMEA);
+    save.hwndOwner = nullptr;
+    save.lpstrFile = log_path;
+    save.nMaxFile = 255;
+    save.lpstrFilter = "Text Files (*.TXT)\0*.TXT\0All Files (*.*)\0*.*\0";
+    save.nFilterIndex = 1;
+    save.lpstrTitle = "Save Log As...";
+    save.lpstrDefExt = "TXT";
+    save.Flags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
+
+    if (get_save_file_name_fn(&save)) {
+        // The link may have gone while the dialog was open.
+        if (!connected()) {
+            refuse(kNoLogLink);
+        } else {
+            update_tray(false, true);
+            request_log_capture(log_path);
+        }
+    }
+    log_dialog_busy = 0;
+}
+
+} // namespace
+
+void default_log_name(const char* imei, const struct tm& when, char* out, size_t size) {
+    char name[32];
+    snprintf(name, sizeof(name), "%.31s", imei);
+    if (name[0] == '\0' || name[0] == ' ') {
+        snprintf(name, sizeof(name), "DISCONNECTED");
+    } else {
+        char* blank = strchr(name, ' ');
+        if (blank) *blank = '\0';
+    }
+    snprintf(out, size, "%s-%02d%02d%02d.TXT", name, (when.tm_mon + 1) % 100, when.tm_mday % 100,
+             when.tm_year % 100);
+}
+
+bool telnet_parameters(const char* ip, const char* port, char* out, size_t size) {
+    if (size > 0) out[0] = '\0';
+    unsigned octet[4];
+    const char* text = ip;
+    for (int i = 0; i < 4; ++i) {
+        if (i > 0 && *text++ != '.') return false;
+        if (!take_number(text, 3, 255, &octet[i])) return false;
+    }
+    if (*text != '\0') return false;
+    unsigned port_number = 0;
+    text = port;
+    if (!take_number(text, 5, 65535, &port_number) || *text != '\0' || port_number == 0)
+        return false;
+    int written = snprintf(out, size, " /C telnet %u.%u.%u.%u %u", octet[0], octet[1], octet[2],
+                           octet[3], port_number);
+    if (written < 0 || static_cast<size_t>(written) >= size) {
+        if (size > 0) out[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
+void run_tray_command(int id) {
+    switch (id) {
+    case IDM_EXIT:
+        command_exit();
+        break;
+    case IDM_ABOUT:
+        command_about();
+        break;
+    case IDM_POWERCYCLE:
+        command_powercycle();
+        break;
+    case IDM_TELNET:
+        command_telnet();
+        break;
+    case IDM_CONFIG:
+        command_config();
+        break;
+    case IDM_STATUS:
+        open_status_window(main_window);
+        break;
+    case IDM_LOGFILE:
+        command_log_file();
+        break;
+    default:
+        break;
+    }
+}
+
+void show_tray_menu() {
+    HMENU menu = CreatePopupMenu();
+    if (!menu) return;
+    AppendMenuA(menu, MF_STRING, IDM_EXIT, "Exit");
+    AppendMenuA(menu, MF_STRING, IDM_ABOUT, "About");
+    AppendMenuA(menu, MF_STRING, IDM_POWERCYCLE, "Powercycle...");
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, IDM_TELNET, "Start Telnet Session");
+    AppendMenuA(menu, MF_STRING, IDM_CONFIG, "Connection Configuration");
+    AppendMenuA(menu, MF_STRING, IDM_STATUS, "VORLIX Connection Status");
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING, IDM_LOGFILE, "Log File");
+
+    POINT at = {0, 0};
+    GetCursorPos(&at);
+    // Without the foreground the menu would not close on a click elsewhere.
+    SetForegroundWindow(main_window);
+    int chosen = static_cast<int>(
+        TrackPopupMenu(menu, TPM_RETURNCMD | TPM_NONOTIFY, at.x, at.y, 0, main_window, nullptr));
+    SendMessageA(main_window, WM_NULL, 0, 0);
+    DestroyMenu(menu);
+    run_tray_command(chosen);
+}
