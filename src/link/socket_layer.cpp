@@ -26,11 +26,11 @@ std::atomic<bool> stop_flag{false};
 
 typedef std::chrono::steady_clock Clock;
 
-// Milliseconds left until deadline, never negative.
+// Milliseconds left until deadline, rounded up (a wait never ends short), never negative.
 int ms_left(Clock::time_point deadline) {
     auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-    return left > 0 ? static_cast<int>(left) : 0;
+        std::chrono::duration_cast<std::chrono::microseconds>(deadline - Clock::now()).count();
+    return left > 0 ? static_cast<int>((left + 999) / 1000) : 0;
 }
 
 // What a one-byte peek says about a socket that looked ready.
