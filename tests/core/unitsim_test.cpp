@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 #include <chrono>
+#include <cstdio>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -242,6 +244,96 @@ TEST(UnitSim, SplitFaultCutsTheReplyAndCloseFaultEndsItMidway) {
     EXPECT_TRUE(server.wait_commands(4, 2000));
     server.stop(); // joins promptly with a client still connected
     EXPECT_EQ(-1, server.port());
+}
+
+TEST(UnitSim, LoginPromptCanBeSplitOrNeverSent) {
+    unitsim::Config cfg = frozen();
+    cfg.login_split = {3};
+    cfg.login_split_pause_ms = 200;
+    unitsim::Server split(cfg);
+    Client a(split.start(0));
+    EXPECT_EQ("log", a.chunk());
+    EXPECT_EQ("in: ", a.chunk());
+
+    cfg.login_split.clear();
+    cfg.never_login = true;
+    unitsim::Server mute(cfg);
+    Client b(mute.start(0));
+    b.send_text("admin\r");
+    EXPECT_EQ("", b.chunk(200));
+    EXPECT_FALSE(b.closed);
+    for (int i = 0; i < 100 && mute.stats().login_answers.empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(std::vector<std::string>{"admin"}, mute.stats().login_answers);
+    EXPECT_EQ(0, mute.stats().logins);
+}
+
+std::string write_scenario(const char* name, const char* text) {
+    std::string path = ::testing::TempDir() + "unitsim_" + name + ".txt";
+    std::ofstream(path.c_str(), std::ios::binary) << text;
+    return path;
+}
+
+TEST(UnitSim, ScenarioFileSetsConfigAndFaults) {
+    std::string path = write_scenario("good", "# a comment\r\n\n"
+                                              "set restart_ms=500 frozen=yes esn=ABCDEF\r\n"
+                                              "  set login_split=2,4\n"
+                                              "fault command=\"cmd ver\" connection=2 times=1 "
+                                              "split=5,12 split_pause=40 no_prompt\n"
+                                              "fault silence delay=70 close_after=9 "
+                                              "output=\"a \\\"b\\\"\\r\\n\"\n");
+    unitsim::Config cfg;
+    std::vector<unitsim::Fault> faults;
+    std::string error;
+    ASSERT_TRUE(unitsim::load_scenario(path, &cfg, &faults, &error)) << error;
+    EXPECT_EQ(500, cfg.restart_ms);
+    EXPECT_TRUE(cfg.frozen);
+    EXPECT_EQ("ABCDEF", cfg.esn);
+    EXPECT_EQ((std::vector<size_t>{2, 4}), cfg.login_split);
+    ASSERT_EQ(2u, faults.size());
+    EXPECT_EQ("cmd ver", faults[0].command);
+    EXPECT_EQ(2, faults[0].connection);
+    EXPECT_EQ(1, faults[0].times);
+    EXPECT_EQ((std::vector<size_t>{5, 12}), faults[0].split_at);
+    EXPECT_EQ(40, faults[0].split_pause_ms);
+    EXPECT_TRUE(faults[0].no_prompt);
+    EXPECT_FALSE(faults[0].has_output);
+    EXPECT_EQ("", faults[1].command);
+    EXPECT_EQ(-1, faults[1].times);
+    EXPECT_TRUE(faults[1].silence);
+    EXPECT_EQ(70, faults[1].delay_ms);
+    EXPECT_EQ(9, faults[1].close_after);
+    EXPECT_TRUE(faults[1].has_output);
+    EXPECT_EQ("a \"b\"\r\n", faults[1].output);
+    std::remove(path.c_str());
+}
+
+TEST(UnitSim, BadScenarioLineIsNamedAndChangesNothing) {
+    const char* bad[][2] = {
+        {"set restart_ms=500\nset restart_ms=soon\n", ":2: restart_ms=soon is not a number"},
+        {"set colour=red\n", ":1: unknown setting colour"},
+        {"fault command=\"cmd ver\n", ":1: unclosed quote after command="},
+        {"fault split=3,x\n", ":1: split=x is not a number"},
+        {"fault silence=maybe\n", ":1: silence=maybe is not a boolean"},
+        {"faults command=x\n", ":1: unknown statement faults"},
+    };
+    for (auto& b : bad) {
+        std::string path = write_scenario("bad", b[0]);
+        unitsim::Config cfg;
+        std::vector<unitsim::Fault> faults;
+        std::string error;
+        EXPECT_FALSE(unitsim::load_scenario(path, &cfg, &faults, &error)) << b[0];
+        EXPECT_NE(std::string::npos, error.find(b[1])) << error;
+        EXPECT_EQ(3000, cfg.restart_ms);
+        EXPECT_TRUE(faults.empty());
+        std::remove(path.c_str());
+    }
+    unitsim::Config cfg;
+    std::vector<unitsim::Fault> faults;
+    std::string error;
+    EXPECT_FALSE(
+        unitsim::load_scenario(::testing::TempDir() + "no/such/file", &cfg, &faults, &error));
+    EXPECT_NE(std::string::npos, error.find("cannot open"));
 }
 
 } // namespace

@@ -239,7 +239,7 @@ void showstate(std::string& out, const Config& c, const Clock& t, int signal) {
     add_linef(out, "power.mode          1");
     add_linef(out, "power.ignition      on");
     add_linef(out, "power.voltage       13.8");
-    add_linef(out, "system.%s", uptime_line(c, t).c_str() + 1);
+    add_linef(out, "system.uptime       %s", uptime_line(c, t).c_str() + 1);
 }
 
 void showconfig(std::string& out, const Config& c) {

@@ -83,8 +83,9 @@ int main(int argc, char** argv) {
         } else if (a == "--frozen") {
             frozen = true;
         } else if (a == "--port" && has_next) {
-            if (!number_arg(argv[++i], 1, 65535, &port)) {
-                std::fprintf(stderr, "unitsim: --port needs a number from 1 to 65535\n");
+            if (!number_arg(argv[++i], 0, 65535, &port)) {
+                std::fprintf(stderr,
+                             "unitsim: --port needs a number from 0 to 65535 (0: any free port)\n");
                 return 2;
             }
         } else if (a == "--restart-ms" && has_next) {
