@@ -1,0 +1,54 @@
+// A tab control on a dialog turned into a set of child-dialog pages: placement over the
+// tab control's display area, page switching, white pages, and keyboard moves between
+// the tab strip and a page.
+#pragma once
+#include <windows.h>
+#include <commctrl.h>
+
+typedef void (*TabSizeFn)(HWND page, UINT size_type, int width, int height);
+typedef int (*TabNotifyFn)(NMHDR* header);
+typedef void (*TabPlaceFn)(HWND tab, int index);
+
+struct TabHost {
+    HWND tab;                  // the tab control
+    HWND current_page;         // the page now shown
+    HWND* pages;               // page i backs tab i; page_count handles, on the heap
+    const char* const* titles; // the caller's title table, borrowed
+    int page_count;
+    int stretch_pages;   // nonzero: stretch every page over the display area; zero: centre it
+    DLGPROC dialog_proc; // the host dialog's own procedure, fed the pages' messages
+    TabSizeFn on_size;
+    TabNotifyFn on_notify;      // always tab_host_notify
+    TabPlaceFn place_stretched; // always the stretching placement
+    TabPlaceFn place_centered;  // always the centring placement
+};
+
+// Where pages go, in the client coordinates of the tab control's parent.
+struct DisplayArea {
+    int x;
+    int y;
+    int width;
+    int height;
+};
+
+// Creates a page from its template (CreateDialogParamA); tests put in one that also
+// builds pages from templates held in memory.
+typedef HWND(WINAPI* CreatePageFn)(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM);
+extern CreatePageFn create_page_fn;
+
+// The one white brush of all pages; null until the first page is initialised.
+extern HBRUSH page_brush;
+
+// `templates` is null-terminated (resource names or MAKEINTRESOURCEA ids); `titles` holds at
+// least as many entries. The tab control must already be a child of the host dialog.
+void tab_host_init(TabHost* host, HWND tab, const char* const* titles, const LPCSTR* templates,
+                   DLGPROC dialog_proc, TabSizeFn on_size, int stretch_pages);
+int tab_host_notify(NMHDR* header);
+int show_selected_page();
+void tab_key_down(NMTCKEYDOWN* key);
+void page_display_area(HWND tab, DisplayArea* area);
+void enter_page(HWND page, HWND focus);
+void prime_page_focus(HWND page);
+void page_focus_loop(HWND page);
+INT_PTR CALLBACK tab_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
+void no_size_handler(HWND page, UINT size_type, int width, int height);
