@@ -1,0 +1,636 @@
+// The worker thread against the unit stand-in, with the loop tick and the worker's second
+// shortened. Assertions count worker seconds, refreshes, connections and commands; the only
+// wall-clock bound is the one on the stop.
+#include "link/supervisor.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "link/console_link.h"
+#include "link/link_flags.h"
+#include "link/link_timing.h"
+#include "link/settings_file.h"
+#include "link/socket_layer.h"
+#include "status/device_record.h"
+#include "status/device_requests.h"
+#include "status/view_hooks.h"
+#include "unitsim.h"
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <windows.h>
+#include <process.h>
+#else
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+typedef std::chrono::steady_clock Clock;
+
+const char kEsnA[] = "123456789012345";
+const char kEsnB[] = "987654321098765";
+
+// What one refresh of the views saw, copied on the worker thread.
+struct Seen {
+    uint32_t seconds;     // worker seconds paused before it
+    bool connected;       // the socket field was set
+    bool blank;           // every status field as a reset leaves it
+    std::string imei;     // trailing blanks cut
+    size_t unit_commands; // commands the watched stand-in had received by then
+};
+
+struct Report {
+    uint32_t seconds;
+    std::string text;
+};
+
+// Stands in for the shell's views. The action, set before the worker starts, runs on the
+// worker thread after each refresh has been recorded (the "user" acting at an exact turn).
+struct Recorder {
+    std::mutex lock;
+    std::condition_variable changed;
+    std::vector<Seen> refreshes;
+    std::vector<Report> reports;
+    unitsim::Server* watched = nullptr;
+    std::function<void(const Seen&)> action;
+} recorder;
+
+// Widths a reset leaves: the data counters sent and received 20, the activity caption
+// unpadded, every other field 31 (written out from the field table, not from the code).
+int reset_width(const char* name) {
+    if (strcmp(name, "data_sent") == 0 || strcmp(name, "data_received") == 0) return 20;
+    if (strcmp(name, "activity_caption") == 0) return 0;
+    return 31;
+}
+
+bool status_blank() {
+    for (int i = 0; i < STATUS_FIELD_COUNT; ++i) {
+        const char* field = *status_field_at(device, i);
+        size_t width = static_cast<size_t>(reset_width(status_field_name(i)));
+        if (strlen(field) != width || strspn(field, " ") != width) return false;
+    }
+    return true;
+}
+
+void record_refresh() {
+    Seen seen;
+    seen.seconds = worker_seconds.load();
+    seen.connected = device.socket.load() != NO_SOCKET;
+    seen.blank = status_blank();
+    seen.imei = device.imei;
+    seen.imei.erase(seen.imei.find_last_not_of(' ') + 1);
+    seen.unit_commands = recorder.watched ? recorder.watched->stats().commands.size() : 0;
+    {
+        std::lock_guard<std::mutex> guard(recorder.lock);
+        recorder.refreshes.push_back(seen);
+    }
+    recorder.changed.notify_all();
+    if (recorder.action) recorder.action(seen);
+}
+
+void record_report(const char* text) {
+    {
+        std::lock_guard<std::mutex> guard(recorder.lock);
+        recorder.reports.push_back({worker_seconds.load(), text});
+    }
+    recorder.changed.notify_all();
+}
+
+std::vector<Seen> refreshes() {
+    std::lock_guard<std::mutex> guard(recorder.lock);
+    return recorder.refreshes;
+}
+
+std::vector<Report> reports() {
+    std::lock_guard<std::mutex> guard(recorder.lock);
+    return recorder.reports;
+}
+
+// Waits (at most 10 s, a failure only) until pred holds over the refreshes seen so far.
+bool wait_for(const std::function<bool(const std::vector<Seen>&)>& pred) {
+    std::unique_lock<std::mutex> guard(recorder.lock);
+    return recorder.changed.wait_for(guard, std::chrono::seconds(10),
+                                     [&] { return pred(recorder.refreshes); });
+}
+
+bool wait_refreshes(size_t n) {
+    return wait_for([n](const std::vector<Seen>& r) { return r.size() >= n; });
+}
+
+// Index of the first refresh from `from` on that shows the unit's status, or -1.
+int first_full(const std::vector<Seen>& r, const char* esn, size_t from = 0) {
+    for (size_t i = from; i < r.size(); ++i)
+        if (r[i].connected && r[i].imei == esn) return static_cast<int>(i);
+    return -1;
+}
+
+bool wait_full(const char* esn, size_t from = 0) {
+    return wait_for([=](const std::vector<Seen>& r) { return first_full(r, esn, from) >= 0; });
+}
+
+// Waits until the receive and login loops have idled n more ticks: the worker is then
+// inside a wait. False after 10 s.
+bool wait_idle_ticks(unsigned long n) {
+    unsigned long start = idle_ticks_waited.load();
+    Clock::time_point give_up = Clock::now() + std::chrono::seconds(10);
+    while (idle_ticks_waited.load() < start + n) {
+        if (Clock::now() > give_up) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+std::string read_file(const std::string& path) {
+    std::string text;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return text;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, file)) > 0)
+        text.append(buf, n);
+    fclose(file);
+    return text;
+}
+
+std::string temp_path(const char* what) {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    char name[512];
+#ifdef _WIN32
+    char dir[MAX_PATH];
+    GetTempPathA(sizeof dir, dir);
+    snprintf(name, sizeof name, "%svorlix_sup_%d_%s_%s", dir, _getpid(), info->name(), what);
+#else
+    const char* dir = getenv("TMPDIR");
+    snprintf(name, sizeof name, "%s/vorlix_sup_%d_%s_%s", dir && *dir ? dir : "/tmp",
+             static_cast<int>(getpid()), info->name(), what);
+#endif
+    return name;
+}
+
+// A loopback listener that never accepts, its backlog filled, so a further connect to it
+// hangs unanswered (its SYNs are dropped) without any traffic leaving the machine.
+#ifdef _WIN32
+typedef SOCKET RawSocket;
+const RawSocket kNoRaw = INVALID_SOCKET;
+void raw_close(RawSocket s) {
+    closesocket(s);
+}
+void raw_nonblocking(RawSocket s) {
+    u_long on = 1;
+    ioctlsocket(s, FIONBIO, &on);
+}
+#else
+typedef int RawSocket;
+const RawSocket kNoRaw = -1;
+void raw_close(RawSocket s) {
+    close(s);
+}
+void raw_nonblocking(RawSocket s) {
+    fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
+}
+#endif
+
+struct FullListener {
+    RawSocket listener = kNoRaw;
+    std::vector<RawSocket> fillers;
+    int port = -1;
+
+    bool open() {
+        listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        if (listener == kNoRaw) return false;
+        sockaddr_in addr = {};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        addr.sin_port = 0;
+        if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
+        if (listen(listener, 0) != 0) return false;
+        socklen_t length = sizeof addr;
+        if (getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length) != 0) return false;
+        port = ntohs(addr.sin_port);
+        for (int i = 0; i < 3; ++i) {
+            RawSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+            if (s == kNoRaw) return false;
+            raw_nonblocking(s);
+            connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr); // in progress
+            fillers.push_back(s);
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // handshakes settle
+        return true;
+    }
+    ~FullListener() {
+        for (RawSocket s : fillers)
+            raw_close(s);
+        if (listener != kNoRaw) raw_close(listener);
+    }
+};
+
+class Supervisor : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        net_startup(); // the raw sockets of the tests on Windows
+        device_record_init();
+        request_flags = 0;
+        reconnect_request = 0;
+        stop_reset();
+        tick_ms = 1;
+        second_ms = 10;
+        worker_seconds = 0;
+        {
+            std::lock_guard<std::mutex> guard(recorder.lock);
+            recorder.refreshes.clear();
+            recorder.reports.clear();
+        }
+        recorder.watched = nullptr;
+        recorder.action = nullptr;
+        view_hooks = {record_refresh, nullptr, record_report};
+        conf_path = temp_path("telnet.conf");
+        log_path = temp_path("capture.log");
+        remove(conf_path.c_str());
+        remove(log_path.c_str());
+        settings_set_path(conf_path.c_str());
+    }
+
+    void TearDown() override {
+        stop_worker();
+        link_drop(device);
+        view_hooks = {nullptr, nullptr, nullptr};
+        recorder.action = nullptr;
+        recorder.watched = nullptr;
+        stop_reset();
+        request_flags = 0;
+        reconnect_request = 0;
+        tick_ms = 100;
+        second_ms = 1000;
+        remove(conf_path.c_str());
+        remove(log_path.c_str());
+        settings_set_path("telnet.conf");
+        net_cleanup();
+    }
+
+    // A frozen stand-in on a free loopback port; the first one is watched by the recorder.
+    unitsim::Server& start_unit(unitsim::Config config = unitsim::Config()) {
+        config.frozen = true;
+        units.push_back(std::make_unique<unitsim::Server>(config));
+        unitsim::Server& unit = *units.back();
+        EXPECT_GT(unit.start(0), 0);
+        if (recorder.watched == nullptr) recorder.watched = &unit;
+        return unit;
+    }
+
+    // A loopback port where nothing listens.
+    int closed_port() {
+        unitsim::Server gone;
+        int port = gone.start(0);
+        gone.stop();
+        return port;
+    }
+
+    void write_settings(int port, const char* password = "vorlix") {
+        char port_text[16];
+        snprintf(port_text, sizeof port_text, "%d", port);
+        ASSERT_TRUE(settings_write("127.0.0.1", port_text, "admin", password));
+    }
+
+    // What the configuration dialog's OK does.
+    void save_in_dialog(int port) {
+        write_settings(port);
+        settings_read(device);
+        reconnect_request = 1;
+    }
+
+    void start_worker() { worker = std::thread(worker_main); }
+
+    // Milliseconds from the stop request to the worker's end.
+    long stop_worker() {
+        if (!worker.joinable()) return -1;
+        Clock::time_point start = Clock::now();
+        stop_request();
+        worker.join();
+        return static_cast<long>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+    }
+
+    std::vector<std::unique_ptr<unitsim::Server>> units; // outlive the worker (TearDown)
+    std::thread worker;
+    std::string conf_path;
+    std::string log_path;
+};
+
+// ---- idle, unreachable, settings changes --------------------------------------------------
+
+TEST_F(Supervisor, NoSettingsFileRefreshesEveryTurnUntilAValidFileAppears) {
+    unitsim::Server& unit = start_unit();
+    start_worker();
+    ASSERT_TRUE(wait_refreshes(4));
+    std::vector<Seen> idle = refreshes();
+    for (uint32_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(idle[i].seconds, i) << "one refresh per turn";
+        EXPECT_TRUE(idle[i].blank);
+        EXPECT_FALSE(idle[i].connected);
+    }
+    EXPECT_EQ(unit.stats().connections, 0);
+
+    uint32_t written_at = worker_seconds.load();
+    write_settings(unit.port());
+    ASSERT_TRUE(unit.wait_logins(1, 10000));
+    ASSERT_TRUE(wait_full(kEsnA));
+    // The turn under way may have read the old file; the next one reads the new one.
+    for (const Seen& s : refreshes()) {
+        if (!s.connected) EXPECT_LE(s.seconds, written_at + 1);
+    }
+    EXPECT_EQ(unit.stats().connections, 1);
+}
+
+TEST_F(Supervisor, UnreachableUnitIsTriedEveryFifteenSecondsWithABlankStatus) {
+    second_ms = 5;
+    write_settings(closed_port());
+    start_worker();
+    ASSERT_TRUE(wait_refreshes(3));
+    std::vector<Seen> r = refreshes();
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(r[i].seconds, 15 * i) << "attempt " << i;
+        EXPECT_TRUE(r[i].blank);
+        EXPECT_FALSE(r[i].connected);
+    }
+}
+
+TEST_F(Supervisor, SettingsSavedWhileConnectedReconnectAtOnceWithTheNewOnes) {
+    second_ms = 20;
+    unitsim::Server& a = start_unit();
+    unitsim::Config config_b;
+    config_b.esn = kEsnB;
+    unitsim::Server& b = start_unit(config_b);
+    write_settings(a.port());
+    start_worker();
+    ASSERT_TRUE(wait_full(kEsnA));
+
+    uint32_t saved_at = worker_seconds.load();
+    size_t before = refreshes().size();
+    save_in_dialog(b.port());
+    ASSERT_TRUE(wait_full(kEsnB, before));
+    std::vector<Seen> r = refreshes();
+    // First the drop (blank, no socket) within the turn under way or the next one...
+    ASSERT_GT(r.size(), before + 1);
+    EXPECT_FALSE(r[before].connected);
+    EXPECT_TRUE(r[before].blank);
+    EXPECT_LE(r[before].seconds, saved_at + 1);
+    // ...then no failed attempt (each would refresh and pause 15 s) before B's status.
+    EXPECT_EQ(first_full(r, kEsnB, before), static_cast<int>(before + 1));
+    EXPECT_LT(r[before + 1].seconds - r[before].seconds, 15u);
+    EXPECT_EQ(a.stats().connections, 1);
+    EXPECT_EQ(b.stats().connections, 1);
+    EXPECT_EQ(b.stats().logins, 1);
+    EXPECT_EQ(reconnect_request.load(), 0);
+}
+
+TEST_F(Supervisor, SettingsSavedDuringThePauseDropTheNextConnectionOnce) {
+    second_ms = 20;
+    unitsim::Config config_b;
+    config_b.esn = kEsnB;
+    unitsim::Server& b = start_unit(config_b);
+    write_settings(closed_port());
+    start_worker();
+    ASSERT_TRUE(wait_refreshes(1)); // first attempt failed; the 15 s pause has begun
+    save_in_dialog(b.port());
+    ASSERT_TRUE(wait_full(kEsnB));
+
+    std::vector<Seen> r = refreshes();
+    ASSERT_GE(r.size(), 3u);
+    EXPECT_EQ(r[0].seconds, 0u);
+    EXPECT_EQ(r[1].seconds, 15u) << "the connection to B made with the flag raised";
+    EXPECT_FALSE(r[1].connected);
+    EXPECT_TRUE(r[1].blank);
+    EXPECT_GE(r[2].seconds, 30u) << "the login waited one more pause";
+    EXPECT_EQ(first_full(r, kEsnB), 2);
+    unitsim::Stats stats = b.stats();
+    EXPECT_EQ(stats.connections, 2);
+    EXPECT_EQ(stats.logins, 1);
+    // The dropped connection never answered its login prompt.
+    EXPECT_EQ(stats.login_answers, (std::vector<std::string>{"admin", "vorlix"}));
+}
+
+// ---- requests --------------------------------------------------------------------------
+
+TEST_F(Supervisor, PowerCycleRaisedWhileTheLinkIsDownGoesOutFirstAfterTheNextLogin) {
+    unitsim::Config config;
+    config.restart_ms = 50;
+    unitsim::Server& unit = start_unit(config);
+    unitsim::Fault cut;
+    cut.command = "cmd device cell";
+    cut.connection = 1;
+    cut.close_after = 0;
+    unit.add_fault(cut);
+    // The user confirms the power cycle just as the link has failed.
+    std::atomic<bool> raised{false};
+    recorder.action = [&](const Seen& s) {
+        if (!s.connected && !raised.exchange(true)) raise_request(REQUEST_POWER_CYCLE);
+    };
+    write_settings(unit.port());
+    start_worker();
+    ASSERT_TRUE(unit.wait_commands(2, 10000));
+    std::vector<std::string> commands = unit.stats().commands;
+    ASSERT_GE(commands.size(), 2u);
+    EXPECT_EQ(commands[0], "cmd device cell"); // the query that met the closed link
+    EXPECT_EQ(commands[1], "cmd pwrmode 2");
+    EXPECT_TRUE(raised.load());
+    EXPECT_GE(unit.stats().logins, 2);
+}
+
+TEST_F(Supervisor, PowerCycleAndQueryInOneTurnSendTheCommandNowAndQueryNext) {
+    unitsim::Config config;
+    config.restart_ms = 50;
+    unitsim::Server& unit = start_unit(config);
+    raise_request(REQUEST_POWER_CYCLE);
+    write_settings(unit.port());
+    start_worker();
+    // Turn 0 (a query turn): the power cycle alone, then its refresh; turn 1: the query,
+    // which meets the restarting unit, so the drop comes at once and not on turn 5.
+    ASSERT_TRUE(wait_refreshes(2));
+    std::vector<Seen> r = refreshes();
+    EXPECT_EQ(r[0].seconds, 0u);
+    EXPECT_TRUE(r[0].connected);
+    EXPECT_EQ(r[0].unit_commands, 1u);
+    EXPECT_EQ(unit.stats().commands.at(0), "cmd pwrmode 2");
+    EXPECT_EQ(r[1].seconds, 1u);
+    EXPECT_FALSE(r[1].connected);
+    EXPECT_EQ(request_flags.load() & REQUEST_REFRESH, 0u);
+}
+
+TEST_F(Supervisor, UnitRestartingAfterAPowerCycleIsLoggedIntoAgain) {
+    unitsim::Config config;
+    config.restart_ms = 100;
+    unitsim::Server& unit = start_unit(config);
+    std::atomic<bool> raised{false};
+    recorder.action = [&](const Seen& s) {
+        if (s.connected && s.imei == kEsnA && !raised.exchange(true))
+            raise_request(REQUEST_POWER_CYCLE);
+    };
+    write_settings(unit.port());
+    start_worker();
+    ASSERT_TRUE(wait_full(kEsnA));
+    size_t first = static_cast<size_t>(first_full(refreshes(), kEsnA));
+    ASSERT_TRUE(wait_full(kEsnA, first + 1));
+
+    std::vector<Seen> r = refreshes();
+    int again = first_full(r, kEsnA, first + 1);
+    bool dropped = false;
+    for (int i = static_cast<int>(first) + 1; i < again; ++i) {
+        EXPECT_FALSE(r[i].connected);
+        EXPECT_TRUE(r[i].blank);
+        dropped = true;
+    }
+    EXPECT_TRUE(dropped);
+    EXPECT_EQ(unit.stats().logins, 2);
+    std::vector<std::string> commands = unit.stats().commands;
+    EXPECT_NE(std::find(commands.begin(), commands.end(), "cmd pwrmode 2"), commands.end());
+}
+
+TEST_F(Supervisor, LogCaptureIsServedOnTheTurnAfterTheRequest) {
+    unitsim::Server& unit = start_unit();
+    std::atomic<bool> requested{false};
+    std::string path = log_path;
+    recorder.action = [&](const Seen& s) {
+        if (s.connected && !requested.exchange(true)) request_log_capture(path.c_str());
+    };
+    write_settings(unit.port());
+    start_worker();
+    ASSERT_TRUE(wait_for([](const std::vector<Seen>&) { return !recorder.reports.empty(); }));
+    std::vector<Seen> r = refreshes();
+    std::vector<Report> shown = reports();
+    ASSERT_EQ(shown.size(), 1u);
+    EXPECT_EQ(shown[0].seconds, r[0].seconds + 1);
+    EXPECT_EQ(shown[0].text, "Generated Log File : " + log_path);
+    std::vector<std::string> commands = unit.stats().commands;
+    size_t at = static_cast<size_t>(r[0].unit_commands);
+    ASSERT_GE(commands.size(), at + 4);
+    EXPECT_EQ(commands[at], "cmd showstate");
+    EXPECT_EQ(commands[at + 1], "cmd showconfig");
+    EXPECT_EQ(commands[at + 2], "cmd syslog");
+    EXPECT_EQ(commands[at + 3], "cmd event dump");
+}
+
+TEST_F(Supervisor, WrongPasswordIsSentForEveryPromptUntilTheUnitCloses) {
+    unitsim::Server& unit = start_unit();
+    write_settings(unit.port(), "wrong");
+    start_worker();
+    for (int waited = 0; unit.stats().failed_logins < 3 && waited < 10000; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_TRUE(refreshes().empty()) << "the handshake goes on while the unit asks again";
+    unit.stop(); // the unit gives up and closes; the port stays closed
+    ASSERT_TRUE(wait_refreshes(2));
+    std::vector<Seen> r = refreshes();
+    EXPECT_EQ(r[0].seconds, 0u);
+    EXPECT_EQ(r[1].seconds, 15u);
+    EXPECT_FALSE(r[0].connected);
+    unitsim::Stats stats = unit.stats();
+    EXPECT_EQ(stats.connections, 1);
+    EXPECT_EQ(stats.logins, 0);
+    EXPECT_GE(stats.failed_logins, 3);
+    // Every prompt answered: user, password, user, password, ...
+    ASSERT_GE(stats.login_answers.size(), 6u);
+    for (size_t i = 0; i < stats.login_answers.size(); ++i)
+        EXPECT_EQ(stats.login_answers[i], i % 2 == 0 ? "admin" : "wrong") << i;
+}
+
+// ---- the stop ---------------------------------------------------------------------------
+
+TEST_F(Supervisor, StopEndsAConnectThatIsNeverAnswered) {
+    FullListener silent;
+    ASSERT_TRUE(silent.open());
+    write_settings(silent.port);
+    start_worker();
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_TRUE(refreshes().empty()) << "the first attempt has not ended";
+    EXPECT_EQ(device.socket.load(), NO_SOCKET);
+    EXPECT_LT(stop_worker(), 1000);
+    EXPECT_TRUE(refreshes().empty());
+}
+
+TEST_F(Supervisor, StopEndsALogin) {
+    tick_ms = 100; // a 15 s handshake
+    unitsim::Config config;
+    config.never_login = true;
+    unitsim::Server& unit = start_unit(config);
+    write_settings(unit.port());
+    start_worker();
+    ASSERT_TRUE(wait_idle_ticks(2));
+    EXPECT_EQ(unit.stats().connections, 1);
+    EXPECT_LT(stop_worker(), 1000);
+    EXPECT_TRUE(refreshes().empty());
+}
+
+TEST_F(Supervisor, StopEndsAQueryWaitingOnASilentUnit) {
+    tick_ms = 100; // a 30 s reply limit
+    unitsim::Server& unit = start_unit();
+    unitsim::Fault mute;
+    mute.command = "cmd ver";
+    mute.silence = true;
+    unit.add_fault(mute);
+    write_settings(unit.port());
+    start_worker();
+    ASSERT_TRUE(unit.wait_commands(4, 10000)); // cell, wifi, priority, ver
+    ASSERT_TRUE(wait_idle_ticks(2));
+    EXPECT_LT(stop_worker(), 1000);
+    EXPECT_TRUE(refreshes().empty()) << "a stopped query is no lost link";
+}
+
+TEST_F(Supervisor, StopEndsALogCaptureAndLeavesItsFileClosed) {
+    unitsim::Server& unit = start_unit();
+    unitsim::Fault cut;
+    cut.command = "cmd showconfig";
+    cut.has_output = true;
+    cut.output = "config line 1\r\nconfig line 2\r\n";
+    cut.no_prompt = true;
+    unit.add_fault(cut);
+    std::atomic<bool> requested{false};
+    std::string path = log_path;
+    recorder.action = [&](const Seen& s) {
+        if (s.connected && !requested.exchange(true)) {
+            tick_ms = 100; // the capture's 60 s limit, in real ticks
+            request_log_capture(path.c_str());
+        }
+    };
+    write_settings(unit.port());
+    start_worker();
+    ASSERT_TRUE(wait_refreshes(1));
+    size_t before = refreshes()[0].unit_commands;
+    ASSERT_TRUE(unit.wait_commands(before + 2, 10000));
+    ASSERT_TRUE(wait_idle_ticks(2));
+    EXPECT_LT(stop_worker(), 1000);
+
+    std::string text = read_file(log_path);
+    EXPECT_EQ(text.find("cmd showstate"), 0u) << text;
+    EXPECT_NE(text.find("cmd showconfig\r\nconfig line 1\r\nconfig line 2\r\n"), std::string::npos)
+        << text;
+    EXPECT_EQ(remove(log_path.c_str()), 0) << "the capture file is still open";
+}
+
+TEST_F(Supervisor, StopEndsTheFifteenSecondPause) {
+    second_ms = 1000; // the real pause
+    write_settings(closed_port());
+    start_worker();
+    ASSERT_TRUE(wait_refreshes(1));
+    EXPECT_LT(stop_worker(), 1000);
+    EXPECT_EQ(refreshes().size(), 1u);
+    EXPECT_EQ(worker_seconds.load(), 0u);
+}
+
+} // namespace
