@@ -8,7 +8,10 @@
 #include "status/device_record.h"
 
 #ifdef _WIN32
+#include <io.h>
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace {
@@ -36,6 +39,15 @@ bool target_writable(const char* path) {
     if (probe == nullptr) return false;
     fclose(probe);
     return true;
+}
+
+// The text is on the disk before the new file takes the old one's name.
+bool flush_to_disk(FILE* file) {
+#ifdef _WIN32
+    return _commit(_fileno(file)) == 0;
+#else
+    return fsync(fileno(file)) == 0;
+#endif
 }
 
 bool replace_file(const char* from, const char* to) {
@@ -86,20 +98,19 @@ bool settings_write(const char* ip, const char* port, const char* username, cons
                  ip, port, username, password);
     if (length < 0 || static_cast<size_t>(length) >= sizeof text) return false; // never cut
 
-    char path[sizeof settings_path];
-    {
-        std::lock_guard<std::mutex> guard(settings_lock);
-        snprintf(path, sizeof path, "%s", settings_path);
-    }
+    // Under the lock: a reader never has the file open while it is replaced, which Windows
+    // would refuse.
+    std::lock_guard<std::mutex> guard(settings_lock);
+    const char* path = settings_path;
     if (!target_writable(path)) return false;
 
     // The whole text goes to a file beside the target first, which then replaces it, so a
     // failed or interrupted write leaves the old file as it was.
-    char temp[sizeof path + 8];
+    char temp[sizeof settings_path + 8];
     snprintf(temp, sizeof temp, "%s.tmp", path);
     FILE* file = fopen(temp, "wb");
     if (file == nullptr) return false;
-    bool written = fputs(text, file) >= 0 && fflush(file) == 0;
+    bool written = fputs(text, file) >= 0 && fflush(file) == 0 && flush_to_disk(file);
     if (fclose(file) != 0) written = false;
     if (written && replace_file(temp, path)) return true;
     remove(temp);

@@ -7,7 +7,8 @@ struct DeviceRecord;
 // Reads the file into rec's ip, port, username and password (the last two get a CR).
 // True when the file opened and all four fields are non-empty afterwards.
 bool settings_read(DeviceRecord& rec);
-// Replaces the file with the four texts (no CR); never leaves a half-written file.
+// Replaces the file with the four texts (no CR); never leaves a half-written file: the text
+// goes to "<file>.tmp" beside it first, which then takes the file's name.
 bool settings_write(const char* ip, const char* port, const char* username, const char* password);
 // Replaces every CR or LF among the first n characters by a terminating zero.
 void strip_line_ends(char* text, size_t n);
