@@ -1,0 +1,438 @@
+// The status window in-process: its life from before creation through every close path,
+// refreshes from a worker-like thread after a poll against the stand-in, and the map link.
+#include <windows.h>
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "link/console_link.h"
+#include "link/link_flags.h"
+#include "link/link_timing.h"
+#include "link/socket_layer.h"
+#include "resource.h"
+#include "shell/shell_seams.h"
+#include "status/device_record.h"
+#include "status/poll_cycle.h"
+#include "statuswin/status_window.h"
+#include "ui_script.h"
+#include "unitsim.h"
+
+namespace {
+
+const char title[] = "VORLIX Connection Status";
+
+std::string padded(const std::string& text, size_t width = 31) {
+    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+}
+std::string blanks(size_t n) {
+    return std::string(n, ' ');
+}
+
+std::string text_of(HWND window) {
+    char text[128] = "";
+    GetWindowTextA(window, text, sizeof(text));
+    return text;
+}
+
+// ---- the map link goes through the seam ----
+
+std::vector<std::string> opened;
+HINSTANCE WINAPI record_shell_execute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR params,
+                                      LPCSTR dir, INT show) {
+    char line[256];
+    snprintf(line, sizeof(line), "%p|%s|%s|%p|%p|%d", static_cast<void*>(owner), verb, file,
+             static_cast<const void*>(params), static_cast<const void*>(dir), show);
+    opened.push_back(line);
+    return reinterpret_cast<HINSTANCE>(42);
+}
+std::string opened_line(const std::string& url) {
+    return "0000000000000000|open|" + url + "|0000000000000000|0000000000000000|1";
+}
+
+// ---- a stand-in for the main window: a tray click opens the status window ----
+
+LRESULT CALLBACK owner_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    if (message == TRAY_CALLBACK_MESSAGE && lparam == WM_LBUTTONUP) {
+        open_status_window(window);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wparam, lparam);
+}
+
+HWND make_owner() {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = owner_proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "VorlixStatusTestOwner";
+    RegisterClassA(&wc);
+    return CreateWindowExA(0, wc.lpszClassName, "owner", WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
+                           CW_USEDEFAULT, 350, 525, nullptr, nullptr, wc.hInstance, nullptr);
+}
+
+BOOL CALLBACK count_status_dialogs(HWND window, LPARAM count) {
+    DWORD pid = 0;
+    GetWindowThreadProcessId(window, &pid);
+    char name[16] = "";
+    GetClassNameA(window, name, sizeof(name));
+    if (pid == GetCurrentProcessId() && strcmp(name, "#32770") == 0 && text_of(window) == title)
+        ++*reinterpret_cast<int*>(count);
+    return TRUE;
+}
+
+struct Pages {
+    HWND general = nullptr;
+    HWND wifi = nullptr;
+};
+BOOL CALLBACK find_pages(HWND child, LPARAM out) {
+    auto* pages = reinterpret_cast<Pages*>(out);
+    if (GetDlgItem(child, IDC_CELL_HARDWARE)) pages->general = child;
+    if (GetDlgItem(child, IDC_WIFI_MODE)) pages->wifi = child;
+    return TRUE;
+}
+
+bool has_visible_style(HWND window) {
+    return (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+double ms_since(std::chrono::steady_clock::time_point start) {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
+        .count();
+}
+
+// Rows of both pages: value control, its rectangle in dialog units, and the text the frozen
+// stand-in's replies give it after one poll (written from the replies by hand).
+struct Row {
+    bool wifi;
+    int id;
+    int x, y, w, h;
+    const char* polled;
+    size_t width;
+    size_t reset_width;
+};
+const Row rows[] = {
+    {false, IDC_CELL_HARDWARE, 90, 15, 60, 10, "MC7354", 31, 31},
+    {false, IDC_WIFI_HARDWARE, 90, 25, 60, 10, "RT5370", 31, 31},
+    {false, IDC_PRIORITY, 90, 35, 60, 10, "cellular", 31, 31},
+    {false, IDC_FIRMWARE_VERSION, 90, 65, 65, 10, "4.2.7", 31, 31},
+    {false, IDC_IMEI, 90, 75, 65, 10, "123456789012345", 31, 31},
+    {false, IDC_MODEM_ID, 90, 85, 65, 10, "VX4410A", 31, 31},
+    {false, IDC_WWAN_IP, 90, 95, 65, 10, "100.100.100.100", 31, 31},
+    {false, IDC_SIGNAL_QUALITY, 90, 105, 60, 10, "75 %", 31, 31},
+    {false, IDC_UPTIME, 90, 115, 60, 10, "1 day, 12:10", 31, 31},
+    {false, IDC_NETWORK_TYPE, 90, 125, 60, 10, "LTE", 31, 31},
+    {false, IDC_DATA_SENT, 20, 170, 30, 10, "12.5 MB", 15, 20},
+    {false, IDC_DATA_RECEIVED, 125, 170, 30, 10, "3.1 MB", 15, 20},
+    {false, IDC_DATA_TOTAL, 72, 178, 40, 10, "15.6 MB", 15, 31},
+    {false, IDC_LATITUDE, 90, 205, 60, 10, "49.2742", 31, 31},
+    {false, IDC_LONGITUDE, 90, 215, 60, 10, "-123.1853", 31, 31},
+    {false, IDC_LAT_HEMISPHERE, 90, 225, 18, 10, "N", 31, 31},
+    {false, IDC_LON_HEMISPHERE, 98, 225, 18, 10, "W", 31, 31},
+    {false, IDC_SPEED, 90, 235, 60, 10, "41.4848 kph", 31, 31},
+    {false, IDC_ODOMETER, 90, 245, 60, 10, "1234.5 km", 31, 31},
+    {true, IDC_WIFI_MODE, 90, 15, 60, 10, "Client", 31, 31},
+    {true, IDC_AP_SSID, 90, 25, 60, 10, "VORLIX-AP", 31, 31},
+    {true, IDC_AP_MAC, 90, 35, 65, 10, "00:11:22:33:44:55", 31, 31},
+    {true, IDC_TX_POWER, 90, 45, 60, 10, "20 dBm", 31, 31},
+    {true, IDC_LINK_QUALITY, 90, 55, 60, 10, "70/70", 31, 31},
+    {true, IDC_RX_POWER, 90, 65, 60, 10, "-40 dBm", 31, 31},
+    {true, IDC_NOISE_LEVEL, 90, 75, 60, 10, "-95 dBm", 31, 31},
+    {true, IDC_WIFI_IP, 90, 85, 65, 10, "192.168.10.1", 31, 31},
+};
+
+// The dialog manager converts position and size each on its own.
+void expect_rect(HWND parent, HWND control, int x, int y, int w, int h) {
+    RECT want = {x, y, w, h};
+    MapDialogRect(parent, &want);
+    RECT got;
+    GetWindowRect(control, &got);
+    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&got), 2);
+    EXPECT_EQ(got.left, want.left);
+    EXPECT_EQ(got.top, want.top);
+    EXPECT_EQ(got.right - got.left, want.right);
+    EXPECT_EQ(got.bottom - got.top, want.bottom);
+}
+
+class StatusWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
+        InitCommonControlsEx(&icc);
+        net_startup();
+        device_record_init();
+        request_flags = 0;
+        reconnect_request = 0;
+        stop_reset();
+        tick_ms = 5; // the stand-in answers at once: short receive ticks
+        second_ms = 1000;
+        saved_shell_execute = shell_execute_fn;
+        shell_execute_fn = record_shell_execute;
+        opened.clear();
+    }
+    void TearDown() override {
+        shell_execute_fn = saved_shell_execute;
+        link_close(device);
+        device_record_init();
+        tick_ms = 100;
+    }
+    ShellExecuteFn saved_shell_execute = nullptr;
+};
+
+TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
+    if (status_window_handle())
+        GTEST_SKIP() << "an earlier test of this process already created the status window";
+
+    // Before the window exists: a refresh changes nothing, a hide only clears the flag.
+    snprintf(device.imei, sizeof(device.imei), "%s", "999");
+    refresh_status_window();
+    status_window_shown = 1;
+    hide_status_window();
+    EXPECT_EQ(status_window_shown, 0);
+    EXPECT_EQ(status_window_handle(), nullptr);
+    int dialogs = 0;
+    EnumWindows(count_status_dialogs, reinterpret_cast<LPARAM>(&dialogs));
+    EXPECT_EQ(dialogs, 0);
+    device_record_init();
+
+    HWND owner = make_owner();
+    ASSERT_NE(owner, nullptr);
+    ui_script::Driver d;
+    unitsim::Config config;
+    config.frozen = true;
+    unitsim::Server unit(config);
+
+    std::vector<double> open_ms;
+    std::vector<double> refresh_ms;
+
+    d.run(
+        [&] {
+            // The tray click: the first opening creates the window.
+            auto click = std::chrono::steady_clock::now();
+            PostMessageA(owner, TRAY_CALLBACK_MESSAGE, TRAY_ICON_ID, WM_LBUTTONUP);
+            HWND dlg = nullptr;
+            for (int i = 0; i < 3000 && !(dlg && IsWindowVisible(dlg)); ++i) {
+                dlg = FindWindowA("#32770", title);
+                if (!(dlg && IsWindowVisible(dlg))) Sleep(1);
+            }
+            open_ms.push_back(ms_since(click));
+            ASSERT_NE(dlg, nullptr);
+            ASSERT_TRUE(IsWindowVisible(dlg));
+            d.flush();
+            EXPECT_EQ(d.get<HWND>([] { return status_window_handle(); }), dlg);
+            EXPECT_EQ(GetWindow(dlg, GW_OWNER), owner);
+            HWND tab = GetDlgItem(dlg, IDC_STATUS_TAB);
+            Pages pages;
+            EnumChildWindows(dlg, find_pages, reinterpret_cast<LPARAM>(&pages));
+            ASSERT_NE(pages.general, nullptr);
+            ASSERT_NE(pages.wifi, nullptr);
+            auto shown = [&] { return d.get<int>([] { return status_window_shown; }); };
+            auto cursel = [&] { return SendMessageA(tab, TCM_GETCURSEL, 0, 0); };
+            auto expect_on_general = [&](const char* when) {
+                SCOPED_TRACE(when);
+                EXPECT_EQ(cursel(), 0);
+                EXPECT_TRUE(has_visible_style(pages.general));
+                EXPECT_FALSE(has_visible_style(pages.wifi));
+            };
+            auto to_wifi = [&] {
+                SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
+                EXPECT_EQ(cursel(), 1);
+                EXPECT_TRUE(IsWindowVisible(pages.wifi));
+                EXPECT_FALSE(IsWindowVisible(pages.general));
+            };
+            auto reopen = [&](const char* when) {
+                SCOPED_TRACE(when);
+                auto start = std::chrono::steady_clock::now();
+                PostMessageA(owner, TRAY_CALLBACK_MESSAGE, TRAY_ICON_ID, WM_LBUTTONUP);
+                for (int i = 0; i < 3000 && !IsWindowVisible(dlg); ++i)
+                    Sleep(1);
+                open_ms.push_back(ms_since(start));
+                d.flush();
+                EXPECT_TRUE(IsWindowVisible(dlg));
+                EXPECT_EQ(shown(), 1);
+                expect_on_general("reopened");
+            };
+
+            // First opening: General tab, flag 0 although on screen; blank values and the
+            // template's caption.
+            EXPECT_EQ(shown(), 0);
+            expect_on_general("first opening");
+            EXPECT_EQ(text_of(dlg), title);
+            char name[32];
+            TCITEMA item = {};
+            item.mask = TCIF_TEXT;
+            item.pszText = name;
+            item.cchTextMax = sizeof(name);
+            EXPECT_EQ(SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0), 2);
+            SendMessageA(tab, TCM_GETITEMA, 0, reinterpret_cast<LPARAM>(&item));
+            EXPECT_STREQ(name, "General");
+            SendMessageA(tab, TCM_GETITEMA, 1, reinterpret_cast<LPARAM>(&item));
+            EXPECT_STREQ(name, "Wi-Fi");
+            for (const Row& row : rows)
+                EXPECT_EQ(text_of(GetDlgItem(row.wifi ? pages.wifi : pages.general, row.id)),
+                          blanks(row.reset_width))
+                    << row.id;
+            EXPECT_EQ(text_of(GetDlgItem(pages.general, IDC_ACTIVITY_GROUP)), "Cellular Activity");
+
+            // The templates: every value control where its dialog units put it, labels and
+            // values plain left-aligned statics, the one tab stop of the pages.
+            for (const Row& row : rows) {
+                HWND page = row.wifi ? pages.wifi : pages.general;
+                HWND control = GetDlgItem(page, row.id);
+                SCOPED_TRACE(row.id);
+                expect_rect(page, control, row.x, row.y, row.w, row.h);
+                EXPECT_EQ(GetWindowLongA(control, GWL_STYLE) &
+                              (SS_TYPEMASK | WS_GROUP | WS_TABSTOP),
+                          SS_LEFT | WS_GROUP);
+            }
+            expect_rect(pages.general, GetDlgItem(pages.general, IDC_VIEW_LOCATION), 45, 255, 80,
+                        13);
+            expect_rect(pages.general, GetDlgItem(pages.general, IDC_ACTIVITY_GROUP), 5, 145, 155,
+                        45);
+            EXPECT_TRUE(GetWindowLongA(GetDlgItem(pages.general, IDC_VIEW_LOCATION), GWL_STYLE) &
+                        WS_TABSTOP);
+            expect_rect(dlg, GetDlgItem(dlg, IDOK), 65, 305, 55, 15);
+            expect_rect(dlg, tab, 5, 5, 175, 295);
+            EXPECT_EQ(GetWindowLongA(tab, GWL_STYLE) & (WS_TABSTOP | 0xFFFF), 0);
+            EXPECT_EQ(GetWindowLongA(GetDlgItem(dlg, IDOK), GWL_STYLE) & BS_TYPEMASK,
+                      BS_DEFPUSHBUTTON);
+
+            // Esc leaves it open.
+            PostMessageA(dlg, WM_KEYDOWN, VK_ESCAPE, 0);
+            d.flush();
+            EXPECT_TRUE(IsWindowVisible(dlg));
+
+            // CLOSE button, from the Wi-Fi page.
+            to_wifi();
+            PostMessageA(GetDlgItem(dlg, IDOK), BM_CLICK, 0, 0);
+            d.flush();
+            EXPECT_FALSE(IsWindowVisible(dlg));
+            EXPECT_EQ(shown(), 0);
+            expect_on_general("after CLOSE");
+
+            // While hidden: one poll against the stand-in, then the worker's refresh.
+            int port = unit.start(0);
+            ASSERT_GT(port, 0);
+            snprintf(device.ip, sizeof(device.ip), "127.0.0.1");
+            snprintf(device.port, sizeof(device.port), "%d", port);
+            snprintf(device.username, sizeof(device.username), "admin\r");
+            snprintf(device.password, sizeof(device.password), "vorlix\r");
+            device.socket = link_open(device);
+            ASSERT_NE(device.socket.load(), NO_SOCKET);
+            ASSERT_EQ(link_login(device), 0);
+            raise_request(REQUEST_REFRESH);
+            ASSERT_TRUE(poll_status(device));
+            refresh_status_window();
+            for (const Row& row : rows)
+                EXPECT_EQ(text_of(GetDlgItem(row.wifi ? pages.wifi : pages.general, row.id)),
+                          padded(row.polled, row.width))
+                    << row.id;
+            EXPECT_EQ(text_of(GetDlgItem(pages.general, IDC_ACTIVITY_GROUP)), "Cellular Activity");
+
+            // The caption follows a non-empty activity_caption and keeps it while empty.
+            snprintf(device.activity_caption, sizeof(device.activity_caption), "Wi-Fi Activity");
+            refresh_status_window();
+            EXPECT_EQ(text_of(GetDlgItem(pages.general, IDC_ACTIVITY_GROUP)), "Wi-Fi Activity");
+            device.activity_caption[0] = '\0';
+            refresh_status_window();
+            EXPECT_EQ(text_of(GetDlgItem(pages.general, IDC_ACTIVITY_GROUP)), "Wi-Fi Activity");
+            raise_request(REQUEST_REFRESH);
+            ASSERT_TRUE(poll_status(device));
+            refresh_status_window();
+            EXPECT_EQ(text_of(GetDlgItem(pages.general, IDC_ACTIVITY_GROUP)), "Cellular Activity");
+
+            // A later opening: flag 1, General page, the polled values already there.
+            reopen("after the poll");
+            EXPECT_EQ(text_of(GetDlgItem(pages.general, IDC_IMEI)), padded("123456789012345"));
+
+            // Enter (id 1 is the default push button).
+            to_wifi();
+            PostMessageA(dlg, WM_KEYDOWN, VK_RETURN, 0);
+            d.flush();
+            EXPECT_FALSE(IsWindowVisible(dlg));
+            expect_on_general("after Enter");
+            reopen("after Enter");
+
+            // The caption's close box.
+            to_wifi();
+            PostMessageA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+            d.flush();
+            EXPECT_FALSE(IsWindowVisible(dlg));
+            expect_on_general("after the close box");
+            reopen("after the close box");
+
+            // The main window's WM_CLOSE hides it through hide_status_window.
+            to_wifi();
+            d.call([] { hide_status_window(); });
+            EXPECT_FALSE(IsWindowVisible(dlg));
+            EXPECT_EQ(shown(), 0);
+            expect_on_general("after the main window's close");
+            reopen("after the main window's close");
+
+            // A second request while displayed restores the same window.
+            ShowWindow(dlg, SW_MINIMIZE);
+            d.flush();
+            reopen("while displayed");
+            EXPECT_FALSE(IsIconic(dlg));
+            dialogs = 0;
+            EnumWindows(count_status_dialogs, reinterpret_cast<LPARAM>(&dialogs));
+            EXPECT_EQ(dialogs, 1);
+            EXPECT_EQ(d.get<HWND>([] { return status_window_handle(); }), dlg);
+
+            // The map link: the position as stored, padding included; then blanks.
+            HWND map_button = GetDlgItem(pages.general, IDC_VIEW_LOCATION);
+            PostMessageA(map_button, BM_CLICK, 0, 0);
+            d.flush();
+            // The click entered the page with the focus on the button; a switch ends that.
+            EXPECT_EQ(d.focus(), map_button);
+            SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
+            SendMessageA(tab, TCM_SETCURFOCUS, 0, 0);
+            d.flush();
+            reset_status();
+            PostMessageA(map_button, BM_CLICK, 0, 0);
+            d.flush();
+            SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
+            SendMessageA(tab, TCM_SETCURFOCUS, 0, 0);
+            d.flush();
+            d.call([&] {
+                ASSERT_EQ(opened.size(), 2u);
+                EXPECT_EQ(opened[0], opened_line("https://www.google.com/maps?q=49.2742" +
+                                                 blanks(24) + ",+-123.1853" + blanks(22)));
+                EXPECT_EQ(opened[1], opened_line("https://www.google.com/maps?q=" + blanks(31) +
+                                                 ",+" + blanks(31)));
+            });
+
+            // Refresh from this (worker-like) thread while the window is on screen.
+            for (int i = 0; i < 100; ++i) {
+                auto start = std::chrono::steady_clock::now();
+                refresh_status_window();
+                refresh_ms.push_back(ms_since(start));
+            }
+            d.quit();
+        },
+        [&] {
+            MSG msg;
+            while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        });
+    EXPECT_FALSE(d.flush_timed_out);
+    unit.stop();
+    DestroyWindow(owner);
+
+    ASSERT_EQ(refresh_ms.size(), 100u);
+    std::sort(refresh_ms.begin(), refresh_ms.end());
+    printf("[ figures ] refresh_status_window from another thread, median of 100: %.3f ms\n",
+           (refresh_ms[49] + refresh_ms[50]) / 2);
+    for (size_t i = 0; i < open_ms.size(); ++i)
+        printf("[ figures ] tray click to window on screen (%s): %.1f ms\n",
+               i == 0 ? "creation" : "restore", open_ms[i]);
+}
+
+} // namespace
