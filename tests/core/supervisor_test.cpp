@@ -354,7 +354,23 @@ TEST_F(Supervisor, NoSettingsFileRefreshesEveryTurnUntilAValidFileAppears) {
     ASSERT_TRUE(wait_full(kEsnA));
     // The turn under way may have read the old file; the next one reads the new one.
     for (const Seen& s : refreshes()) {
-        if (!s.connected) EXPECT_LE(s.seconds, written_at + 1);
+        if (!s.connected) {
+            EXPECT_LE(s.seconds, written_at + 1);
+        }
+    }
+    EXPECT_EQ(unit.stats().connections, 1);
+}
+
+TEST_F(Supervisor, ConnectedWorkerQueriesOnEveryFifthTurnAndRefreshesAfterIt) {
+    unitsim::Server& unit = start_unit();
+    write_settings(unit.port());
+    start_worker();
+    ASSERT_TRUE(wait_refreshes(3));
+    std::vector<Seen> r = refreshes();
+    for (uint32_t i = 0; i < 3; ++i) {
+        EXPECT_EQ(r[i].seconds, 5 * i);
+        EXPECT_EQ(r[i].imei, kEsnA);
+        EXPECT_EQ(r[i].unit_commands, 18u * (i + 1)) << "one query of 18 exchanges per refresh";
     }
     EXPECT_EQ(unit.stats().connections, 1);
 }
