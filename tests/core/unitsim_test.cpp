@@ -131,7 +131,8 @@ TEST(UnitSim, RepliesEchoTheLineThenOutputThenPromptAndTolerateCrLf) {
     EXPECT_EQ("cmd ver\r\n4.2.7\r\nVORLIX:/# ", c.until(kPrompt));
     c.send_text("cmd device cell\r");
     EXPECT_EQ("cmd device cell\r\ncmd device cell MC7354\r\nVORLIX:/# ", c.until(kPrompt));
-    c.send_text("\ncmd wandevice\n");
+    c.send_text("\n\xff\xfd\x01\xff\xfa\x18\x01\xff\xf0"
+                "cmd wandevice\n"); // telnet options are dropped
     EXPECT_EQ("cmd wandevice\r\ncmd wandevice eth1\r\nVORLIX:/# ", c.until(kPrompt));
     c.send_text("cmd data\r");
     EXPECT_EQ("cmd data\r\nTX: 12.5\r\nRX: 3.1\r\nTotal: 15.6\r\nVORLIX:/# ", c.until(kPrompt));
@@ -147,13 +148,17 @@ TEST(UnitSim, RepliesEchoTheLineThenOutputThenPromptAndTolerateCrLf) {
               c.until(kPrompt));
     c.send_text("reboot now\r");
     EXPECT_EQ("reboot now\r\n-sh: reboot now: not found\r\nVORLIX:/# ", c.until(kPrompt));
+    // An overlong line is cut at 4096 characters, and the next line is read as usual.
+    std::string x(4096, 'x');
+    c.send_text(x + "yyyy\r");
+    EXPECT_EQ(x + "\r\n-sh: " + x + ": not found\r\nVORLIX:/# ", c.until(kPrompt));
     // Nothing more: no stray empty command was answered.
     EXPECT_EQ("", c.chunk(100));
-    ASSERT_TRUE(server.wait_commands(9, 2000));
+    ASSERT_TRUE(server.wait_commands(10, 2000));
     EXPECT_EQ((std::vector<std::string>{"cmd esn", "cmd ver", "cmd device cell", "cmd wandevice",
                                         "cmd data",
                                         "cmd rfstats|grep 'Signal Quality'|awk -F: '{print $2}'",
-                                        "uptime", "cmd gpsrmc", "reboot now"}),
+                                        "uptime", "cmd gpsrmc", "reboot now", x}),
               server.stats().commands);
     EXPECT_EQ("cmd esn\r\n123456789012345\r\nVORLIX:/# ", server.reply_for("cmd esn"));
 }

@@ -30,15 +30,41 @@ struct Conn {
 
 // Splits the byte stream into lines. A line ends at CR or LF; the LF of a CR LF pair is
 // part of the same terminator, even when it arrives in a later read. NUL bytes (a telnet
-// client sends CR NUL) are dropped.
+// client sends CR NUL) and telnet option negotiation (IAC sequences, which a telnet client
+// used by hand may send) are dropped.
 struct LineReader {
     std::string pending;
     std::string line;
     bool last_cr = false;
+    enum { plain, iac, iac_option, sub, sub_iac } telnet = plain;
+
+    // True when c belongs to a telnet command and is to be dropped.
+    bool telnet_byte(unsigned char c) {
+        switch (telnet) {
+        case plain:
+            if (c != 0xFF) return false;
+            telnet = iac;
+            return true;
+        case iac: // WILL, WONT, DO, DONT take an option byte; SB opens a subnegotiation
+            telnet = c >= 0xFB && c <= 0xFE ? iac_option : c == 0xFA ? sub : plain;
+            return true;
+        case iac_option:
+            telnet = plain;
+            return true;
+        case sub:
+            if (c == 0xFF) telnet = sub_iac;
+            return true;
+        case sub_iac:
+            telnet = c == 0xF0 ? plain : sub;
+            return true;
+        }
+        return false;
+    }
 
     bool take(std::string* out) {
         for (size_t i = 0; i < pending.size(); ++i) {
             char c = pending[i];
+            if (telnet_byte(static_cast<unsigned char>(c))) continue;
             bool skip_lf = last_cr && c == '\n';
             last_cr = false;
             if (skip_lf || c == '\0') continue;
