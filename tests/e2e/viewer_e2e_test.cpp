@@ -70,6 +70,63 @@ const std::map<int, std::string>& frozen_values() {
     return values;
 }
 
+// The poll cycle's commands, in order, for the frozen stand-in (whose WAN device is eth1).
+const char* const kCycle[] = {"cmd device cell",
+                              "cmd device wifi",
+                              "cmd device priority",
+                              "cmd ver",
+                              "uptime",
+                              "cmd esn",
+                              "cmd modemid",
+                              "cmd ipadr",
+                              "cmd rfstats|grep 'Signal Quality'|awk -F: '{print $2}'",
+                              "cmd data",
+                              "cmd odometer",
+                              "cmd gpsrmc",
+                              "cmd rfstats",
+                              "cmd wlan enable",
+                              "cmd wandevice",
+                              "uci show wireless",
+                              "iwconfig",
+                              "ifconfig eth1"};
+const char* const kCaptureCommands[] = {"cmd showstate", "cmd showconfig", "cmd syslog",
+                                        "cmd event dump"};
+
+// The stand-in stamps its syslog and event lines with its running clock: compare such
+// texts with every hh:mm:ss replaced by a placeholder.
+std::string without_clock_times(const std::string& text) {
+    std::string out = text;
+    for (size_t i = 0; i + 8 <= out.size(); ++i) {
+        const char* p = out.c_str() + i;
+        bool time = isdigit(p[0]) && isdigit(p[1]) && p[2] == ':' && isdigit(p[3]) &&
+                    isdigit(p[4]) && p[5] == ':' && isdigit(p[6]) && isdigit(p[7]);
+        if (time) out.replace(i, 8, "hh:mm:ss");
+    }
+    return out;
+}
+
+// A visible dialog of the process that holds a control with the given id.
+HWND wait_dialog_with(DWORD pid, int control_id, int timeout_ms) {
+    HWND dialog = nullptr;
+    wait_until(
+        [&] {
+            for (HWND candidate : top_windows(pid, "#32770", nullptr, true))
+                if (find_descendant(candidate, control_id)) {
+                    dialog = candidate;
+                    return true;
+                }
+            return false;
+        },
+        timeout_ms);
+    return dialog;
+}
+
+bool has_command(const unitsim::Server& unit, const std::string& command) {
+    for (const std::string& seen : unit.stats().commands)
+        if (seen == command) return true;
+    return false;
+}
+
 class ViewerTest : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -187,12 +244,25 @@ class ViewerTest : public ::testing::Test {
         return path;
     }
 
-    // What a capture writes: each reply as the stand-in sends it, then CR LF.
-    std::string captured(const std::vector<const char*>& commands) {
+    // What a capture of the first n commands writes: each reply as the stand-in sends
+    // it, then CR LF.
+    std::string captured(int n) {
         std::string text;
-        for (const char* command : commands)
-            text += unit.reply_for(command) + "\r\n";
-        return text;
+        for (int i = 0; i < n; ++i)
+            text += unit.reply_for(kCaptureCommands[i]) + "\r\n";
+        return without_clock_times(text);
+    }
+
+    std::string log_file(const std::string& path) {
+        std::string bytes;
+        EXPECT_TRUE(read_file(path, &bytes)) << path;
+        return without_clock_times(bytes);
+    }
+
+    void answer_question(const char* question) {
+        HWND box = wait_box(viewer.pid(), question, 5000);
+        ASSERT_TRUE(box) << "no box asking \"" << question << "\"";
+        press_ok(box);
     }
 
     TempFolder folder;
@@ -223,6 +293,265 @@ TEST_F(ViewerTest, StatusWindowShowsTheUnitOnBothPagesWithinOneCycle) {
     EXPECT_FALSE(IsWindowVisible(wifi));
     EXPECT_TRUE(IsWindowVisible(status));
     expect_fields_bounded();
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(ViewerTest, SecondStartShowsTheBoxAndEndsWithMinusOne) {
+    start_viewer();
+    ASSERT_TRUE(wait_unit(kOneCycleMs));
+    ViewerProcess second;
+    ASSERT_TRUE(second.start(folder.path()));
+    const char text[] = "Another instance of this application is already running.";
+    HWND box = wait_box(second.pid(), text, 5000);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box_text(box), text);
+    EXPECT_TRUE(top_windows(second.pid(), "VORLIXViewerClass__", nullptr, false).empty());
+    press_ok(box);
+    DWORD code = 0;
+    ASSERT_TRUE(second.wait_exit(3000, &code));
+    EXPECT_EQ(code, 0xFFFFFFFFu); // -1
+    EXPECT_TRUE(viewer.running());
+    EXPECT_TRUE(shows_unit());
+}
+
+TEST_F(ViewerTest, StoppedUnitBlanksTheStatusAndItsReturnRefillsIt) {
+    start_viewer();
+    ASSERT_TRUE(wait_unit(kOneCycleMs));
+    unit.stop();
+    EXPECT_TRUE(wait_blank(kOneCycleMs)) << "status not blank within one cycle";
+    EXPECT_TRUE(wait_until([this] { return tray.shown_icon() == 135; }, 3000))
+        << "tray shows icon " << tray.shown_icon() << " without a unit";
+    ASSERT_EQ(unit.start(port), port);
+    // No action: the next attempt after the retry pause logs in and queries.
+    EXPECT_TRUE(wait_unit(kRetryPauseMs + kOneCycleMs));
+    EXPECT_TRUE(wait_until([this] { return tray.shown_icon() == 132; }, 3000));
+    EXPECT_EQ(unit.stats().logins, 2);
+    expect_fields_bounded();
+}
+
+TEST_F(ViewerTest, PowercycleFromTheMenuRestartsTheUnitAndTheStatusComesBack) {
+    start_viewer();
+    ASSERT_TRUE(wait_unit(kOneCycleMs));
+    ASSERT_TRUE(choose_menu_entry(main, viewer.pid(), kMenuPowercycle));
+    answer_question("Are you sure you want to powercycle your VORLIX?");
+    // Served within about a second; no refusal box while connected.
+    EXPECT_TRUE(wait_until([this] { return has_command(unit, "cmd pwrmode 2"); }, 3000));
+    EXPECT_FALSE(wait_box(viewer.pid(), "Unable to perform powercycle", 500));
+    // The unit refuses connections for 3 s; the viewer finds the link broken, retries
+    // after its pause and fills the status again.
+    EXPECT_TRUE(wait_until([this] { return unit.stats().logins >= 2; },
+                           kOneCycleMs + kRetryPauseMs + 2000));
+    EXPECT_TRUE(wait_unit(kOneCycleMs));
+    EXPECT_TRUE(viewer.running());
+    expect_fields_bounded();
+}
+
+TEST_F(ViewerTest, SettingsSavedInTheDialogMoveTheViewerToAnotherUnit) {
+    unitsim::Config other = frozen_unit();
+    other.esn = "356938035643809";
+    unitsim::Server second(other);
+    int second_port = second.start(0);
+    ASSERT_GT(second_port, 0);
+    start_viewer();
+    ASSERT_TRUE(wait_unit(kOneCycleMs));
+
+    ASSERT_TRUE(choose_menu_entry(main, viewer.pid(), kMenuConfig));
+    HWND dialog = wait_dialog_with(viewer.pid(), 1001, 5000);
+    ASSERT_TRUE(dialog) << "Connection Configuration opened no dialog";
+    EXPECT_EQ(window_text(find_descendant(dialog, 1000)), "127.0.0.1");
+    EXPECT_EQ(window_text(find_descendant(dialog, 1001)), std::to_string(port));
+    EXPECT_EQ(window_text(find_descendant(dialog, 1002)), kUser);
+    ASSERT_TRUE(set_window_text(find_descendant(dialog, 1001), std::to_string(second_port)));
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+    DWORD saved = GetTickCount();
+
+    EXPECT_TRUE(wait_until([&] { return second.stats().logins >= 1; }, 3000));
+    DWORD moved = GetTickCount() - saved;
+    EXPECT_LE(moved, 1500u) << "logged in to the second unit " << moved << " ms after Connect";
+    std::string conf;
+    ASSERT_TRUE(read_file(folder.file("telnet.conf"), &conf));
+    EXPECT_EQ(conf, "IP=\"127.0.0.1\"\nPORT=\"" + std::to_string(second_port) +
+                        "\"\nUSERNAME=\"admin\"\nPASSWORD=\"vorlix\"\n");
+    EXPECT_TRUE(
+        wait_until([this] { return trimmed(read()[1012]) == "356938035643809"; }, kOneCycleMs));
+    EXPECT_EQ(unit.stats().logins, 1);
+    second.stop();
+}
+
+TEST_F(ViewerTest, LogFileCapturesFourCommandsAndReportsTheFile) {
+    start_viewer();
+    ASSERT_TRUE(wait_unit(kOneCycleMs));
+    std::string path = capture_to(folder.file("unit-log.TXT"));
+    HWND box = wait_box(viewer.pid(), "Generated Log File : ", 10000);
+    ASSERT_TRUE(box) << "no report after the capture";
+    EXPECT_EQ(box_text(box), "Generated Log File : " + path);
+    EXPECT_EQ(log_file(path), captured(4));
+    press_ok(box);
+    EXPECT_TRUE(wait_until([&] { return !IsWindow(box); }, 3000));
+    EXPECT_EQ(unit.stats().connections, 1);
+}
+
+TEST_F(ViewerTest, LogFileWhoseReplyGoesSilentReportsTheFailure) {
+    unitsim::Fault silent;
+    silent.command = "cmd event dump";
+    silent.silence = true;
+    silent.times = 1;
+    unit.add_fault(silent);
+    start_viewer();
+    ASSERT_TRUE(wait_unit(kOneCycleMs));
+    std::string path = capture_to(folder.file("silent-log.TXT"));
+    DWORD saved = GetTickCount();
+    HWND box = wait_box(viewer.pid(), "Failed To Generate Log File : ", kIdleLimitMs + 8000);
+    ASSERT_TRUE(box) << "no failure report after the silent reply";
+    DWORD waited = GetTickCount() - saved;
+    EXPECT_GE(waited, static_cast<DWORD>(kIdleLimitMs - 1000)) << "gave up before 30 s";
+    EXPECT_EQ(box_text(box), "Failed To Generate Log File : " + path);
+    // What came before the silence stays in the file.
+    EXPECT_EQ(log_file(path), captured(3));
+    size_t before = unit.stats().commands.size();
+    press_ok(box);
+    // The capture's outcome does not end the connection: the queries go on.
+    EXPECT_TRUE(unit.wait_commands(before + 10, kOneCycleMs));
+    EXPECT_EQ(unit.stats().connections, 1);
+    expect_fields_bounded();
+}
+
+// Fault scenarios: the viewer keeps running, no value control ever holds more than 31
+// characters, and the status comes back once the fault is over.
+
+TEST_F(ViewerTest, PromptsSplitAcrossPiecesStillFillTheStatus) {
+    for (const char* command : kCycle) {
+        unitsim::Fault split;
+        split.command = command;
+        // "VORLI" | "X:/# ": the prompt arrives in two pieces.
+        split.split_at = {unit.reply_for(command).size() - 5};
+        unit.add_fault(split);
+    }
+    start_viewer();
+    std::string difference;
+    EXPECT_TRUE(wait_until([&] { return shows_unit(&difference); }, kOneCycleMs, 100))
+        << difference;
+    EXPECT_EQ(unit.stats().connections, 1);
+    expect_fields_bounded();
+}
+
+TEST_F(ViewerTest, OversizeReplyDropsTheLinkAndTheNextLoginRecovers) {
+    unitsim::Fault oversize;
+    oversize.command = "cmd ver";
+    oversize.has_output = true;
+    oversize.output = std::string(3000, 'x') + "\r\n";
+    oversize.times = 1;
+    unit.add_fault(oversize);
+    start_viewer();
+    EXPECT_TRUE(wait_unit(2 * kOneCycleMs));
+    EXPECT_EQ(unit.stats().connections, 2);
+    EXPECT_TRUE(viewer.running());
+    expect_fields_bounded();
+}
+
+TEST_F(ViewerTest, ConnectionClosedMidCycleIsReopenedAtOnce) {
+    unitsim::Fault close;
+    close.command = "cmd ipadr";
+    close.close_after = 12;
+    close.times = 1;
+    unit.add_fault(close);
+    start_viewer();
+    EXPECT_TRUE(wait_unit(2 * kOneCycleMs));
+    EXPECT_EQ(unit.stats().connections, 2);
+    EXPECT_TRUE(viewer.running());
+    expect_fields_bounded();
+}
+
+TEST_F(ViewerTest, SilentReplyDropsTheLinkAfterTheIdleLimitAndRecovers) {
+    unitsim::Fault silent;
+    silent.command = "cmd esn";
+    silent.silence = true;
+    silent.times = 1;
+    unit.add_fault(silent);
+    start_viewer();
+    ASSERT_TRUE(wait_until([this] { return has_command(unit, "cmd esn"); }, kOneCycleMs));
+    // The viewer waits out the idle limit with blank values, then reconnects at once.
+    EXPECT_TRUE(
+        wait_until([this] { return unit.stats().connections >= 2; }, kIdleLimitMs + kOneCycleMs));
+    EXPECT_TRUE(wait_unit(kOneCycleMs));
+    EXPECT_TRUE(viewer.running());
+    expect_fields_bounded();
+}
+
+TEST_F(ViewerTest, WrongPasswordKeepsTheStatusBlankUntilTheUnitAcceptsIt) {
+    unitsim::Config strict = frozen_unit();
+    strict.password = "changed";
+    unit.set_config(strict);
+    start_viewer();
+    // The viewer answers every new prompt with the same password.
+    ASSERT_TRUE(wait_until([this] { return unit.stats().failed_logins >= 3; }, kOneCycleMs));
+    EXPECT_TRUE(shows_blank());
+    EXPECT_TRUE(viewer.running());
+    EXPECT_EQ(tray.shown_icon(), 135);
+    unit.set_config(frozen_unit());
+    EXPECT_TRUE(wait_unit(kOneCycleMs));
+    EXPECT_EQ(unit.stats().logins, 1);
+    expect_fields_bounded();
+}
+
+TEST_F(ViewerTest, UnitThatNeverAsksForLoginIsRetriedUntilItDoes) {
+    unitsim::Config mute = frozen_unit();
+    mute.never_login = true;
+    unit.set_config(mute);
+    start_viewer();
+    ASSERT_TRUE(wait_until([this] { return unit.stats().connections >= 1; }, 5000));
+    unit.set_config(frozen_unit()); // from the next connection on
+    EXPECT_TRUE(shows_blank());
+    // About 15 s of silence ends the login, then the 15 s pause, then a fresh attempt.
+    EXPECT_TRUE(wait_unit(2 * kRetryPauseMs + kOneCycleMs));
+    EXPECT_TRUE(unit.stats().login_answers.size() >= 2); // sent only after being asked
+    EXPECT_EQ(unit.stats().connections, 2);
+    expect_fields_bounded();
+}
+
+// Exit from every state: the process ends with 0 within 1 s and the icon is gone.
+
+TEST_F(ViewerTest, ExitDuringAPoll) {
+    unitsim::Fault slow;
+    slow.command = "cmd ver";
+    slow.delay_ms = 5000;
+    unit.add_fault(slow);
+    start_viewer();
+    ASSERT_TRUE(wait_until([this] { return has_command(unit, "cmd ver"); }, kOneCycleMs));
+    exit_from_menu();
+}
+
+TEST_F(ViewerTest, ExitWhileReconnecting) {
+    unit.stop(); // nothing listens on the configured port
+    start_viewer();
+    EXPECT_TRUE(wait_until([this] { return tray.shown_icon() == 135; }, 3000));
+    Sleep(1000); // inside the retry pause
+    exit_from_menu();
+}
+
+TEST_F(ViewerTest, ExitDuringACapture) {
+    unitsim::Fault silent;
+    silent.command = "cmd showstate";
+    silent.silence = true;
+    unit.add_fault(silent);
+    start_viewer();
+    ASSERT_TRUE(wait_unit(kOneCycleMs));
+    capture_to(folder.file("never.TXT"));
+    ASSERT_TRUE(wait_until([this] { return has_command(unit, "cmd showstate"); }, 3000));
+    exit_from_menu();
+}
+
+TEST_F(ViewerTest, ExitWithTheCaptureReportOpen) {
+    start_viewer();
+    ASSERT_TRUE(wait_unit(kOneCycleMs));
+    capture_to(folder.file("report.TXT"));
+    HWND report = wait_box(viewer.pid(), "Generated Log File : ", 10000);
+    ASSERT_TRUE(report);
+    exit_from_menu();
+    EXPECT_FALSE(IsWindow(report));
 }
 
 } // namespace
