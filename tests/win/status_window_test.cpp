@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -99,6 +100,15 @@ BOOL CALLBACK find_pages(HWND child, LPARAM out) {
 
 bool has_visible_style(HWND window) {
     return (GetWindowLongA(window, GWL_STYLE) & WS_VISIBLE) != 0;
+}
+
+// Shown, and painted: neither the dialog nor its General page waits for a WM_PAINT.
+bool on_screen(HWND dlg) {
+    if (!dlg || !IsWindowVisible(dlg) || IsIconic(dlg) || GetUpdateRect(dlg, nullptr, FALSE))
+        return false;
+    Pages pages;
+    EnumChildWindows(dlg, find_pages, reinterpret_cast<LPARAM>(&pages));
+    return pages.general && !GetUpdateRect(pages.general, nullptr, FALSE);
 }
 
 double ms_since(std::chrono::steady_clock::time_point start) {
@@ -209,6 +219,9 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
 
     std::vector<double> open_ms;
     std::vector<double> refresh_ms;
+    // Each refresh repaints the current page at once; a hundred of them are for the
+    // figures only (VORLIX_FIGURES=1), the test itself needs a few.
+    const int refresh_runs = getenv("VORLIX_FIGURES") ? 100 : 5;
 
     d.run(
         [&] {
@@ -216,9 +229,9 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             auto click = std::chrono::steady_clock::now();
             PostMessageA(owner, TRAY_CALLBACK_MESSAGE, TRAY_ICON_ID, WM_LBUTTONUP);
             HWND dlg = nullptr;
-            for (int i = 0; i < 3000 && !(dlg && IsWindowVisible(dlg)); ++i) {
+            for (int i = 0; i < 3000 && !on_screen(dlg); ++i) {
                 dlg = FindWindowA("#32770", title);
-                if (!(dlg && IsWindowVisible(dlg))) Sleep(1);
+                if (!on_screen(dlg)) Sleep(1);
             }
             open_ms.push_back(ms_since(click));
             ASSERT_NE(dlg, nullptr);
@@ -245,13 +258,13 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
                 EXPECT_TRUE(IsWindowVisible(pages.wifi));
                 EXPECT_FALSE(IsWindowVisible(pages.general));
             };
-            auto reopen = [&](const char* when) {
+            auto reopen = [&](const char* when, bool timed = true) {
                 SCOPED_TRACE(when);
                 auto start = std::chrono::steady_clock::now();
                 PostMessageA(owner, TRAY_CALLBACK_MESSAGE, TRAY_ICON_ID, WM_LBUTTONUP);
-                for (int i = 0; i < 3000 && !IsWindowVisible(dlg); ++i)
+                for (int i = 0; i < 3000 && !on_screen(dlg); ++i)
                     Sleep(1);
-                open_ms.push_back(ms_since(start));
+                if (timed) open_ms.push_back(ms_since(start));
                 d.flush();
                 EXPECT_TRUE(IsWindowVisible(dlg));
                 EXPECT_EQ(shown(), 1);
@@ -377,7 +390,7 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             // A second request while displayed restores the same window.
             ShowWindow(dlg, SW_MINIMIZE);
             d.flush();
-            reopen("while displayed");
+            reopen("while displayed", false);
             EXPECT_FALSE(IsIconic(dlg));
             dialogs = 0;
             EnumWindows(count_status_dialogs, reinterpret_cast<LPARAM>(&dialogs));
@@ -408,7 +421,7 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             });
 
             // Refresh from this (worker-like) thread while the window is on screen.
-            for (int i = 0; i < 100; ++i) {
+            for (int i = 0; i < refresh_runs; ++i) {
                 auto start = std::chrono::steady_clock::now();
                 refresh_status_window();
                 refresh_ms.push_back(ms_since(start));
@@ -426,10 +439,10 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
     unit.stop();
     DestroyWindow(owner);
 
-    ASSERT_EQ(refresh_ms.size(), 100u);
+    ASSERT_EQ(refresh_ms.size(), static_cast<size_t>(refresh_runs));
     std::sort(refresh_ms.begin(), refresh_ms.end());
-    printf("[ figures ] refresh_status_window from another thread, median of 100: %.3f ms\n",
-           (refresh_ms[49] + refresh_ms[50]) / 2);
+    printf("[ figures ] refresh_status_window from another thread, median of %d: %.3f ms\n",
+           refresh_runs, (refresh_ms[(refresh_runs - 1) / 2] + refresh_ms[refresh_runs / 2]) / 2);
     for (size_t i = 0; i < open_ms.size(); ++i)
         printf("[ figures ] tray click to window on screen (%s): %.1f ms\n",
                i == 0 ? "creation" : "restore", open_ms[i]);
