@@ -169,6 +169,71 @@ void expect_rect(HWND parent, HWND control, int x, int y, int w, int h) {
     EXPECT_EQ(got.bottom - got.top, want.bottom);
 }
 
+// Labels and frames: text, rectangle in dialog units, and whether it is a group box.
+struct Fixed {
+    bool wifi;
+    const char* text;
+    int x, y, w, h;
+    bool frame;
+};
+const Fixed fixed[] = {
+    {false, "Hardware", 5, 5, 155, 45, true},
+    {false, "Cellular:", 15, 15, 35, 10, false},
+    {false, "Wi-Fi:", 15, 25, 35, 10, false},
+    {false, "Priority:", 15, 35, 35, 10, false},
+    {false, "Connection", 5, 55, 155, 85, true},
+    {false, "Firmware Version:", 15, 65, 60, 10, false},
+    {false, "IMEI/ESN:", 15, 75, 35, 10, false},
+    {false, "Modem ID:", 15, 85, 40, 10, false},
+    {false, "WWAN IP Address:", 15, 95, 65, 10, false},
+    {false, "WWAN Signal Strength:", 15, 105, 75, 10, false},
+    {false, "Uptime:", 15, 115, 30, 10, false},
+    {false, "Network Type:", 15, 125, 50, 10, false},
+    {false, "Sent", 20, 160, 15, 10, false},
+    {false, "Received", 125, 160, 30, 10, false},
+    {false, "", 39, 160, 22, 9, true},
+    {false, "", 98, 160, 22, 9, true},
+    {false, "Location", 5, 195, 155, 75, true},
+    {false, "Latitude:", 15, 205, 60, 10, false},
+    {false, "Longitude:", 15, 215, 35, 10, false},
+    {false, "Direction:", 15, 225, 40, 10, false},
+    {false, "Speed:", 15, 235, 65, 10, false},
+    {false, "Odometer:", 15, 245, 75, 10, false},
+    {true, "Wi-Fi Statistics", 5, 5, 155, 98, true},
+    {true, "Wi-Fi Mode:", 15, 15, 40, 10, false},
+    {true, "AP SSID:", 15, 25, 35, 10, false},
+    {true, "AP MAC Address:", 15, 35, 60, 10, false},
+    {true, "TX Power:", 15, 45, 65, 10, false},
+    {true, "Link Quality:", 15, 55, 75, 10, false},
+    {true, "RX Power:", 15, 65, 37, 10, false},
+    {true, "Noise Level:", 15, 75, 48, 10, false},
+    {true, "Wi-Fi IP Address:", 15, 85, 64, 10, false},
+};
+
+struct FixedSearch {
+    const Fixed* want;
+    RECT pixels;
+    int found;
+};
+BOOL CALLBACK match_fixed(HWND child, LPARAM param) {
+    auto* search = reinterpret_cast<FixedSearch*>(param);
+    HWND page = GetParent(child);
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&r), 2);
+    char name[16] = "";
+    GetClassNameA(child, name, sizeof(name));
+    LONG style = GetWindowLongA(child, GWL_STYLE);
+    bool frame = _stricmp(name, "Button") == 0 && (style & BS_TYPEMASK) == BS_GROUPBOX;
+    bool label =
+        _stricmp(name, "Static") == 0 && (style & (SS_TYPEMASK | WS_GROUP)) == (SS_LEFT | WS_GROUP);
+    if (text_of(child) == search->want->text && frame == search->want->frame && (frame || label) &&
+        r.left == search->pixels.left && r.top == search->pixels.top &&
+        r.right - r.left == search->pixels.right && r.bottom - r.top == search->pixels.bottom)
+        ++search->found;
+    return TRUE;
+}
+
 class StatusWindow : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -314,6 +379,33 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             EXPECT_EQ(GetWindowLongA(tab, GWL_STYLE) & (WS_TABSTOP | 0xFFFF), 0);
             EXPECT_EQ(GetWindowLongA(GetDlgItem(dlg, IDOK), GWL_STYLE) & BS_TYPEMASK,
                       BS_DEFPUSHBUTTON);
+
+            for (const Fixed& f : fixed) {
+                HWND page = f.wifi ? pages.wifi : pages.general;
+                FixedSearch search = {&f, {f.x, f.y, f.w, f.h}, 0};
+                MapDialogRect(page, &search.pixels);
+                EnumChildWindows(page, match_fixed, reinterpret_cast<LPARAM>(&search));
+                EXPECT_EQ(search.found, 1) << f.text << " at " << f.x << "," << f.y;
+            }
+            // The picture in the activity box: bitmap 137, 47 x 47 pixels, 24 bits.
+            HWND picture = nullptr;
+            for (HWND c = GetWindow(pages.general, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+                if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_BITMAP) picture = c;
+            ASSERT_NE(picture, nullptr);
+            HBITMAP bitmap =
+                reinterpret_cast<HBITMAP>(SendMessageA(picture, STM_GETIMAGE, IMAGE_BITMAP, 0));
+            ASSERT_NE(bitmap, nullptr);
+            BITMAP bm = {};
+            GetObjectA(bitmap, sizeof(bm), &bm);
+            EXPECT_EQ(bm.bmWidth, 47);
+            EXPECT_EQ(bm.bmHeight, 47);
+            RECT spot = {68, 151, 0, 0};
+            MapDialogRect(pages.general, &spot);
+            RECT at;
+            GetWindowRect(picture, &at);
+            MapWindowPoints(nullptr, pages.general, reinterpret_cast<POINT*>(&at), 2);
+            EXPECT_EQ(at.left, spot.left);
+            EXPECT_EQ(at.top, spot.top);
 
             // Esc leaves it open.
             PostMessageA(dlg, WM_KEYDOWN, VK_ESCAPE, 0);
