@@ -16,6 +16,7 @@
 #include "status/device_record.h"
 #include "status/device_requests.h"
 #include "status/view_hooks.h"
+#include "statuswin/status_window.h"
 #include "unitsim.h"
 
 namespace {
@@ -178,7 +179,32 @@ TEST_F(ShellMainWindow, StopsWithinASecondDuringAPoll) {
     EXPECT_FALSE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
 }
 
-TEST_F(ShellMainWindow, StopsWithinASecondDuringACaptureAndClosesItsReport) {
+TEST_F(ShellMainWindow, StopsWithinASecondWhileTheCaptureReportIsOpen) {
+    unitsim::Config config;
+    config.frozen = true;
+    unitsim::Server server(config);
+    int port = server.start(0);
+    char port_text[16];
+    snprintf(port_text, sizeof(port_text), "%d", port);
+    shelltest::write_settings_file("127.0.0.1", port_text, "admin", "vorlix");
+    second_ms = 20;
+    create();
+    ASSERT_TRUE(server.wait_logins(1, 5000));
+    char path[MAX_PATH];
+    snprintf(path, sizeof(path), "%s.log", shelltest::private_settings_path().c_str());
+    request_log_capture(path);
+    HWND report = shelltest::wait_dialog("VORLIX Viewer", 5000); // the worker's own box
+    ASSERT_NE(report, nullptr);
+    char text[512] = "";
+    GetDlgItemTextA(report, 0xFFFF, text, sizeof(text));
+    EXPECT_EQ(std::string(text), std::string("Generated Log File : ") + path);
+    EXPECT_LT(destroy_ms(), 1000u);
+    EXPECT_EQ(worker_thread, nullptr);
+    EXPECT_FALSE(IsWindow(report));
+    remove(path);
+}
+
+TEST_F(ShellMainWindow, StopsWithinASecondDuringACapture) {
     SilentUnit unit("cmd showconfig");
     second_ms = 20;
     create();
@@ -191,6 +217,47 @@ TEST_F(ShellMainWindow, StopsWithinASecondDuringACaptureAndClosesItsReport) {
     EXPECT_EQ(worker_thread, nullptr);
     EXPECT_EQ(shelltest::find_dialog("VORLIX Viewer"), nullptr);
     remove(path);
+}
+
+// The worker's refresh writes the status window's texts with messages sent to the main
+// thread; the stop must keep delivering them or both threads wait for each other.
+struct BusyStop {
+    HWND window;
+    unitsim::Server* server;
+    ULONGLONG took_ms;
+    size_t commands_before;
+} busy_stop;
+
+void destroy_while_worker_writes(void*) {
+    // Without pumping, the next refresh (every 100 ms here) blocks the worker in a send.
+    Sleep(400);
+    ULONGLONG start = GetTickCount64();
+    SendMessageA(busy_stop.window, WM_DESTROY, 0, 0);
+    busy_stop.took_ms = GetTickCount64() - start;
+}
+
+TEST_F(ShellMainWindow, StopsWithinASecondWhileTheWorkerWritesTheStatusWindow) {
+    unitsim::Config config;
+    config.frozen = true;
+    unitsim::Server server(config);
+    int port = server.start(0);
+    char port_text[16];
+    snprintf(port_text, sizeof(port_text), "%d", port);
+    shelltest::write_settings_file("127.0.0.1", port_text, "admin", "vorlix");
+    second_ms = 20;
+    create();
+    ASSERT_TRUE(server.wait_logins(1, 5000));
+    ASSERT_TRUE(server.wait_commands(18, 5000)); // a whole poll has run
+
+    busy_stop = {window_, &server, 99999, 0};
+    shelltest::InLoop step("VORLIX Connection Status", destroy_while_worker_writes, nullptr);
+    open_status_window(window_); // returns on the quit message the stop posts
+    EXPECT_TRUE(step.ran());
+    EXPECT_LT(busy_stop.took_ms, 1000u);
+    EXPECT_EQ(worker_thread, nullptr);
+    int code = -7;
+    EXPECT_TRUE(shelltest::take_quit(&code));
+    EXPECT_EQ(code, 0);
 }
 
 } // namespace
