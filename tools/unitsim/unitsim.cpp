@@ -302,6 +302,7 @@ struct Server::Impl {
 
     void serve(Conn* conn, SimSocket s) {
         const int number = conn->number;
+        note(number, "connection accepted");
         LineReader reader;
         if (login(number, s, reader)) {
             std::string line;
@@ -371,8 +372,6 @@ struct Server::Impl {
             if (number == 0) {
                 sim_close(s);
                 note(0, "connection refused: restarting");
-            } else {
-                note(number, "connection accepted");
             }
         }
     }
