@@ -492,7 +492,7 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             // The map link: the position as stored, padding included; then blanks.
             HWND map_button = GetDlgItem(pages.general, IDC_VIEW_LOCATION);
             PostMessageA(map_button, BM_CLICK, 0, 0);
-            d.flush();
+            d.flush_twice();
             // The click entered the page with the focus on the button; a switch ends that.
             EXPECT_EQ(d.focus(), map_button);
             SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
@@ -500,7 +500,7 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             d.flush();
             reset_status();
             PostMessageA(map_button, BM_CLICK, 0, 0);
-            d.flush();
+            d.flush_twice();
             SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
             SendMessageA(tab, TCM_SETCURFOCUS, 0, 0);
             d.flush();

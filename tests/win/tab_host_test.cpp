@@ -480,7 +480,7 @@ TEST_F(FocusLoopTest, OneTabCycleThroughAPageReturnsTheFocusToTheStrip) {
             HWND page = t.host.pages[c.page];
             d.call([&] { select(t, c.page); });
             d.post([&] { send_key(t.dialog, t.tab, VK_DOWN); }); // horizontal: into the page
-            EXPECT_FALSE(d.flush()) << "no focus loop runs";
+            EXPECT_FALSE(d.flush_twice()) << "no focus loop runs";
             EXPECT_TRUE(is_in(d.focus(), page));
             for (int i = 1; i <= c.presses; ++i) {
                 HWND focus = d.focus();
@@ -506,7 +506,7 @@ TEST_F(FocusLoopTest, VerticalTabsEnterThePageWithLeftAndRight) {
     d.run([&] {
         for (WORD key : {VK_LEFT, VK_RIGHT}) {
             d.post([&] { send_key(t.dialog, t.tab, key); });
-            EXPECT_FALSE(d.flush());
+            EXPECT_FALSE(d.flush_twice());
             EXPECT_TRUE(is_in(d.focus(), t.host.pages[0]));
             PostMessageA(d.focus(), WM_KEYDOWN, VK_TAB, 0);
             EXPECT_TRUE(d.flush());
@@ -521,14 +521,14 @@ TEST_F(FocusLoopTest, ClicksEnterThePageAndEachSwitchEndsTheInnermostLoop) {
         HWND page = t.host.pages[0];
         // A click on the background (the label lets it through to the page).
         PostMessageA(page, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
-        EXPECT_FALSE(d.flush());
+        EXPECT_FALSE(d.flush_twice());
         EXPECT_TRUE(is_in(d.focus(), page));
         // A click on a button: the command reaches the host dialog first, then the page
         // is entered with the focus on the button, in a second loop.
         HWND two = GetDlgItem(page, 602);
         d.call([&] { forwarded.clear(); });
         PostMessageA(two, BM_CLICK, 0, 0);
-        EXPECT_FALSE(d.flush());
+        EXPECT_FALSE(d.flush_twice());
         EXPECT_EQ(d.focus(), two);
         d.call([&] {
             ASSERT_EQ(forwarded.size(), 1u);
@@ -556,7 +556,7 @@ TEST_F(FocusLoopTest, TheQuitMessagePassesThroughARunningLoop) {
             enter_page(t.host.pages[2], t.host.pages[2]);
             returned = true;
         });
-        EXPECT_FALSE(d.flush());
+        EXPECT_FALSE(d.flush_twice());
         d.quit(3);
         EXPECT_TRUE(d.flush());
     });

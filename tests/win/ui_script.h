@@ -118,6 +118,12 @@ class Driver {
         flush_timed_out |= waited != WAIT_OBJECT_0;
         return mark.from_outer_pump;
     }
+    // After something that starts a focus loop: the first flush may overtake what the
+    // loop's start posts (the primed Tab); the second comes after it.
+    bool flush_twice() {
+        flush();
+        return flush();
+    }
     void quit(int code = 0) { PostThreadMessageA(ui_thread, WM_QUIT, code, 0); }
 
     HWND focus() {
