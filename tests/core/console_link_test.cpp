@@ -372,6 +372,22 @@ TEST_F(ConsoleLink, DataEndsAnIdleTickEarly) {
     EXPECT_STREQ(reply, "cmd ver\r\n4.2.7\r\nVORLIX:/#");
 }
 
+// A socket in error (here never connected: every receive fails) wakes each tick at once; the
+// tick still lasts its full length, so the idle limit keeps its meaning in time.
+TEST_F(ConsoleLink, SocketErrorsDoNotShortenTheIdleTicks) {
+    ASSERT_TRUE(net_startup());
+    sock_t s = sock_tcp();
+    ASSERT_NE(s, -1);
+    tick_ms.store(10);
+    unsigned long base = idle_ticks_waited.load();
+    Clock::time_point start = Clock::now();
+    EXPECT_FALSE(link_receive(s, reply, sizeof reply, DEVICE_PROMPT, 1));
+    EXPECT_EQ(idle_ticks_waited.load() - base, 11u);
+    EXPECT_GE(elapsed_ms(start), 11 * 10);
+    sock_shutdown_close(s);
+    net_cleanup();
+}
+
 // ---- giving up: reconnect_request and the stop ----------------------------------------------
 
 TEST_F(ConsoleLink, ReconnectRequestMakesEveryLoopGiveUpAtTheNextTurn) {
