@@ -14,7 +14,7 @@ namespace {
 
 // ---- dialog templates in memory ----
 
-struct ItemSpec {
+struct ControlItem {
     WORD atom; // 0x80 button, 0x82 static
     DWORD style;
     short x, y, cx, cy;
@@ -24,7 +24,7 @@ struct ItemSpec {
 
 class Template {
   public:
-    Template(DWORD style, short cx, short cy, std::vector<ItemSpec> items) {
+    Template(DWORD style, short cx, short cy, std::vector<ControlItem> items) {
         put_dword(style);
         put_dword(0);
         words.push_back(static_cast<WORD>(items.size()));
@@ -32,7 +32,7 @@ class Template {
         words.push_back(0); // menu
         words.push_back(0); // class
         words.push_back(0); // title
-        for (const ItemSpec& item : items) {
+        for (const ControlItem& item : items) {
             if (words.size() % 2) words.push_back(0); // DWORD alignment
             put_dword(item.style | WS_CHILD | WS_VISIBLE);
             put_dword(0);
