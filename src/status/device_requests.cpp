@@ -41,7 +41,7 @@ void take_pending_path(char* path) {
 
 void request_log_capture(const char* path) {
     std::lock_guard<std::mutex> lock(pending_mutex);
-    snprintf(pending_path, sizeof pending_path, "%s", path);
+    (void)snprintf(pending_path, sizeof pending_path, "%s", path);
     raise_request(REQUEST_LOG_CAPTURE);
 }
 
@@ -60,12 +60,12 @@ int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle
     for (;;) {
         if (!link_receive(sock, piece, sizeof piece, nullptr, idle_limit_s))
             return CAPTURE_NO_PROMPT;
-        fwrite(piece, 1, strlen(piece), file);
-        fflush(file);
+        (void)fwrite(piece, 1, strlen(piece), file);
+        (void)fflush(file);
         // Each piece on its own: a prompt split across two pieces is not seen.
         if (strstr(piece, DEVICE_PROMPT) != nullptr) {
-            fwrite("\r\n", 1, 2, file);
-            fflush(file);
+            (void)fwrite("\r\n", 1, 2, file);
+            (void)fflush(file);
             return CAPTURE_OK;
         }
         if (stop_requested()) return CAPTURE_NO_PROMPT;
@@ -84,7 +84,7 @@ void serve_log_capture(DeviceRecord& rec) {
             status = capture_command(rec, file, command.text, command.idle_limit_s);
             if (status != CAPTURE_OK) break;
         }
-        fclose(file); // keeps whatever was captured before a failure
+        (void)fclose(file); // keeps whatever was captured before a failure
     }
     // A worker asked to stop leaves the views alone: the shell is going away.
     if (stop_requested()) return;
@@ -92,10 +92,10 @@ void serve_log_capture(DeviceRecord& rec) {
     views_update_tray(false, false);
     char message[2048];
     if (status == CAPTURE_NO_FILE)
-        snprintf(message, sizeof message, "Unable to create %s", path);
+        (void)snprintf(message, sizeof message, "Unable to create %s", path);
     else if (status == CAPTURE_OK)
-        snprintf(message, sizeof message, "Generated Log File : %s", path);
+        (void)snprintf(message, sizeof message, "Generated Log File : %s", path);
     else
-        snprintf(message, sizeof message, "Failed To Generate Log File : %s", path);
+        (void)snprintf(message, sizeof message, "Failed To Generate Log File : %s", path);
     views_show_report(message);
 }

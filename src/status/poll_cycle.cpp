@@ -283,7 +283,7 @@ bool run_cycle(DeviceRecord& rec, CycleBuffers& b) {
     if (!exchange(rec, "iwconfig\r", reply)) return false;
     parse_iwconfig(rec, reply);
 
-    snprintf(b.command, sizeof b.command, "ifconfig %s\r", b.wan_interface);
+    (void)snprintf(b.command, sizeof b.command, "ifconfig %s\r", b.wan_interface);
     if (!exchange(rec, b.command, reply)) return false;
     rec.wifi_ip[0] = '\0';
     key_value(reply, "inet addr:", " \r\n", rec.wifi_ip);

@@ -81,7 +81,7 @@ void uptime_extract(const char* text, char* field) {
 
 void knots_to_kph(const char* number, char* field) {
     double knots = strtod(number, nullptr);
-    snprintf(field, FIELD_TEXT_MAX + 1, "%.4f", knots * 1.852);
+    (void)snprintf(field, FIELD_TEXT_MAX + 1, "%.4f", knots * 1.852);
 }
 
 void nmea_to_degrees(const char* raw, char* field, const char* south, const char* west) {
@@ -110,8 +110,9 @@ void nmea_to_degrees(const char* raw, char* field, const char* south, const char
     }
     // Formatting the minutes as text keeps the fraction's leading zeros: 4905.0123 -> 5.0123.
     char minutes_text[64];
-    snprintf(minutes_text, sizeof minutes_text, "%d.%s", integer % 100, rest);
-    double degrees = integer / 100 + strtod(minutes_text, nullptr) / 60.0;
+    (void)snprintf(minutes_text, sizeof minutes_text, "%d.%s", integer % 100, rest);
+    int whole_degrees = integer / 100; // whole-number division: ddmm -> dd
+    double degrees = whole_degrees + strtod(minutes_text, nullptr) / 60.0;
     if (strncmp(south, "S", 1) == 0 || strncmp(west, "W", 1) == 0) degrees = -degrees;
-    snprintf(field, FIELD_TEXT_MAX + 1, "%.4f", degrees);
+    (void)snprintf(field, FIELD_TEXT_MAX + 1, "%.4f", degrees);
 }
