@@ -308,12 +308,12 @@ TEST_F(ConsoleLink, AByteAtTheThreeHundredthIdleTickRestartsTheCount) {
             wait_ticks(base + 280);
             tick_ms.store(10);
             wait_ticks(base + 298);
-            tick_ms.store(500); // the 300th tick
+            tick_ms.store(200); // the 300th tick
             wait_ticks(base + 299);
-            tick_ms.store(1); // every later tick
-            std::this_thread::sleep_for(std::chrono::milliseconds(30));
+            std::this_thread::sleep_for(std::chrono::milliseconds(30)); // well inside it
             at_send.store(idle_ticks_waited.load() - base);
             p.send_text("x");
+            tick_ms.store(1); // every later tick
         });
         intptr_t s = open_to(peer.port());
         ASSERT_NE(s, -1);
