@@ -1,3 +1,7 @@
+#include <windows.h>
+#include <commctrl.h>
+
+#include <cstdio>
 #include <cstring>
 
 #include "link/link_flags.h"
@@ -7,6 +11,33 @@
 #include "status/device_record.h"
 
 namespace {
+
+// The address control is driven with its own messages: Wine's control neither shows a text
+// set with WM_SETTEXT nor reports typed fields through WM_GETTEXT. A stored address that is
+// not a dotted quad shows as blank fields.
+void show_address(HWND dialog, const char* ip) {
+    unsigned octet[4];
+    if (parse_dotted_address(ip, octet))
+        SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_SETADDRESS, 0,
+                            MAKEIPADDRESS(octet[0], octet[1], octet[2], octet[3]));
+    else
+        SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_CLEARADDRESS, 0, 0);
+}
+
+// The dotted text of the address, or empty while every field is blank.
+void read_address(HWND dialog, char* ip, size_t size) {
+    DWORD address = 0;
+    LRESULT fields = SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_GETADDRESS, 0,
+                                         reinterpret_cast<LPARAM>(&address));
+    if (fields == 0) {
+        ip[0] = '\0';
+        return;
+    }
+    snprintf(ip, size, "%u.%u.%u.%u", static_cast<unsigned>(FIRST_IPADDRESS(address)),
+             static_cast<unsigned>(SECOND_IPADDRESS(address)),
+             static_cast<unsigned>(THIRD_IPADDRESS(address)),
+             static_cast<unsigned>(FOURTH_IPADDRESS(address)));
+}
 
 void show_settings(HWND dialog) {
     // The stored user name and password end with a CR; show them without it.
@@ -26,7 +57,7 @@ void show_settings(HWND dialog) {
     ip[31] = '\0';
     port[31] = '\0';
 
-    SetDlgItemTextA(dialog, IDC_IPADDRESS, ip);
+    show_address(dialog, ip);
     SetDlgItemTextA(dialog, IDC_PORT, port);
     SetDlgItemTextA(dialog, IDC_USERNAME, username);
     SetDlgItemTextA(dialog, IDC_PASSWORD, password);
@@ -37,7 +68,7 @@ void save_and_reconnect(HWND dialog) {
     char port[32] = "";
     char username[32] = "";
     char password[32] = "";
-    GetDlgItemTextA(dialog, IDC_IPADDRESS, ip, sizeof(ip));
+    read_address(dialog, ip, sizeof(ip));
     GetDlgItemTextA(dialog, IDC_PORT, port, sizeof(port));
     GetDlgItemTextA(dialog, IDC_USERNAME, username, sizeof(username));
     GetDlgItemTextA(dialog, IDC_PASSWORD, password, sizeof(password));

@@ -154,17 +154,20 @@ void default_log_name(const char* imei, const struct tm& when, char* out, size_t
              when.tm_year % 100);
 }
 
-bool telnet_parameters(const char* ip, const char* port, char* out, size_t size) {
-    if (size > 0) out[0] = '\0';
-    unsigned octet[4];
-    const char* text = ip;
+bool parse_dotted_address(const char* text, unsigned octet[4]) {
     for (int i = 0; i < 4; ++i) {
         if (i > 0 && *text++ != '.') return false;
         if (!take_number(text, 3, 255, &octet[i])) return false;
     }
-    if (*text != '\0') return false;
+    return *text == '\0';
+}
+
+bool telnet_parameters(const char* ip, const char* port, char* out, size_t size) {
+    if (size > 0) out[0] = '\0';
+    unsigned octet[4];
+    if (!parse_dotted_address(ip, octet)) return false;
     unsigned port_number = 0;
-    text = port;
+    const char* text = port;
     if (!take_number(text, 5, 65535, &port_number) || *text != '\0' || port_number == 0)
         return false;
     int written = snprintf(out, size, " /C telnet %u.%u.%u.%u %u", octet[0], octet[1], octet[2],

@@ -23,6 +23,9 @@ void default_log_name(const char* imei, const struct tm& when, char* out, size_t
 // zeros and port a number 1..65535, so nothing but digits, dots and blanks reach the shell.
 bool telnet_parameters(const char* ip, const char* port, char* out, size_t size);
 
+// Four decimal numbers 0..255 without leading zeros, joined by dots and nothing else.
+bool parse_dotted_address(const char* text, unsigned octet[4]);
+
 // The two dialogs of the shell (templates IDD_ABOUT and IDD_CONFIG).
 INT_PTR CALLBACK about_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);
 INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam);

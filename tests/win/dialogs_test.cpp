@@ -1,6 +1,9 @@
 // The About and configuration dialogs from their templates, driven through their controls.
 #include <gtest/gtest.h>
 
+#include <windows.h>
+#include <commctrl.h>
+
 #include <cstring>
 #include <string>
 
@@ -28,6 +31,8 @@ struct Seen {
     UINT message = WM_COMMAND; // how to close: WM_COMMAND with `button`, or WM_SYSCOMMAND
     WPARAM button = IDCANCEL;
     const char* typed_user = nullptr;
+    DWORD typed_address = 0; // put into the address control when not 0
+    LRESULT address_fields = -1;
     int reopen = 0; // a menu command chosen again while the dialog is open
 } seen;
 
@@ -70,7 +75,16 @@ void inspect_config(void*) {
     HWND dialog = shelltest::find_dialog("Configuration Settings");
     seen.dialog = dialog;
     seen.global = config_dialog;
-    seen.ip = text_of(dialog, IDC_IPADDRESS);
+    // What the address control holds, by its own message.
+    DWORD address = 0;
+    seen.address_fields = SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_GETADDRESS, 0,
+                                              reinterpret_cast<LPARAM>(&address));
+    seen.ip = std::to_string(FIRST_IPADDRESS(address)) + "." +
+              std::to_string(SECOND_IPADDRESS(address)) + "." +
+              std::to_string(THIRD_IPADDRESS(address)) + "." +
+              std::to_string(FOURTH_IPADDRESS(address));
+    if (seen.typed_address)
+        SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_SETADDRESS, 0, seen.typed_address);
     seen.port = text_of(dialog, IDC_PORT);
     seen.user = text_of(dialog, IDC_USERNAME);
     seen.password = text_of(dialog, IDC_PASSWORD);
@@ -139,6 +153,7 @@ TEST_F(ShellDialogs, ConfigurationShowsTheStoredValuesWithoutCrAndThePasswordMas
     open(IDM_CONFIG, inspect_config, "Configuration Settings");
     EXPECT_NE(seen.dialog, nullptr);
     EXPECT_EQ(seen.global, seen.dialog);
+    EXPECT_EQ(seen.address_fields, 4);
     EXPECT_EQ(seen.ip, "192.168.1.1");
     EXPECT_EQ(seen.port, "23");
     EXPECT_EQ(seen.user, "admin");
@@ -157,6 +172,23 @@ TEST_F(ShellDialogs, ConnectRewritesTheFileAndReconnectsEvenUnchanged) {
     EXPECT_STREQ(device.ip, "192.168.1.1");
     EXPECT_STREQ(device.username, "admin\r");
     EXPECT_EQ(config_dialog, nullptr);
+}
+
+TEST_F(ShellDialogs, ConnectSavesTheAddressAsTheControlHoldsIt) {
+    seen.typed_address = MAKEIPADDRESS(10, 0, 0, 254);
+    seen.button = IDOK;
+    open(IDM_CONFIG, inspect_config, "Configuration Settings");
+    EXPECT_EQ(shelltest::read_file(path_),
+              "IP=\"10.0.0.254\"\nPORT=\"23\"\nUSERNAME=\"admin\"\nPASSWORD=\"secret\"\n");
+    EXPECT_STREQ(device.ip, "10.0.0.254");
+}
+
+TEST_F(ShellDialogs, AnAddressThatIsNoDottedQuadShowsBlankFields) {
+    snprintf(device.ip, sizeof(device.ip), "1.2.3.4 & calc");
+    open(IDM_CONFIG, inspect_config, "Configuration Settings");
+    EXPECT_EQ(seen.address_fields, 0);
+    EXPECT_EQ(seen.port, "23");
+    expect_untouched();
 }
 
 TEST_F(ShellDialogs, CancelEscapeAndTheCloseBoxWriteNothing) {
