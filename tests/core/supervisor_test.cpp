@@ -389,6 +389,26 @@ TEST_F(Supervisor, UnreachableUnitIsTriedEveryFifteenSecondsWithABlankStatus) {
     }
 }
 
+TEST_F(Supervisor, ReconnectLoopEndsAfter10000AttemptsAndTheNextTurnStartsItAgain) {
+#ifdef _WIN32
+    GTEST_SKIP() << "10000 connects through Wine's Winsock take about 10 s; the bound is the "
+                    "same code natively";
+#endif
+    second_ms = 0; // pauses of no length; the worker still counts their seconds
+    write_settings(closed_port());
+    start_worker();
+    ASSERT_TRUE(wait_for([](const std::vector<Seen>& r) { return r.size() >= 10003; }));
+    std::vector<Seen> r = refreshes();
+    for (uint32_t i = 0; i < 10000; ++i) {
+        ASSERT_EQ(r[i].seconds, 15 * i) << "attempt " << i;
+    }
+    // The loop has given up after its 10000th pause; the worker's turn finds no link, drops,
+    // refreshes and starts the loop again, whose first attempt follows without a pause.
+    EXPECT_EQ(r[10000].seconds, 150000u);
+    EXPECT_EQ(r[10001].seconds, 150000u);
+    EXPECT_EQ(r[10002].seconds, 150015u);
+}
+
 TEST_F(Supervisor, SettingsSavedWhileConnectedReconnectAtOnceWithTheNewOnes) {
     second_ms = 20;
     unitsim::Server& a = start_unit();
