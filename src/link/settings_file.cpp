@@ -22,7 +22,7 @@ std::mutex settings_lock;
 char settings_path[260] = "telnet.conf";
 
 void copy_field(char* field, const char* text) {
-    snprintf(field, 32, "%s", text);
+    (void)snprintf(field, 32, "%s", text);
 }
 
 // The writer's text: four values of up to 31 characters each (more than the dialog's
@@ -34,10 +34,10 @@ constexpr size_t kFileTextSize = 4 * 31 + 38 + 1;
 bool target_writable(const char* path) {
     FILE* probe = fopen(path, "rb");
     if (probe == nullptr) return true;
-    fclose(probe);
+    (void)fclose(probe);
     probe = fopen(path, "rb+");
     if (probe == nullptr) return false;
-    fclose(probe);
+    (void)fclose(probe);
     return true;
 }
 
@@ -62,7 +62,7 @@ bool replace_file(const char* from, const char* to) {
 
 void settings_set_path(const char* path) {
     std::lock_guard<std::mutex> guard(settings_lock);
-    snprintf(settings_path, sizeof settings_path, "%s", path);
+    (void)snprintf(settings_path, sizeof settings_path, "%s", path);
 }
 
 bool settings_read(DeviceRecord& rec) {
@@ -80,12 +80,12 @@ bool settings_read(DeviceRecord& rec) {
         } else if (sscanf(piece, "PORT=\"%30[^\"]\"", value) == 1) {
             copy_field(rec.port, value);
         } else if (sscanf(piece, "USERNAME=\"%30[^\"]\"", value) == 1) {
-            snprintf(rec.username, sizeof rec.username, "%s\r", value);
+            (void)snprintf(rec.username, sizeof rec.username, "%s\r", value);
         } else if (sscanf(piece, "PASSWORD=\"%30[^\"]\"", value) == 1) {
-            snprintf(rec.password, sizeof rec.password, "%s\r", value);
+            (void)snprintf(rec.password, sizeof rec.password, "%s\r", value);
         }
     }
-    fclose(file);
+    (void)fclose(file);
     // Fields are not cleared first: a key missing from the file keeps the earlier value.
     return rec.ip[0] != '\0' && rec.port[0] != '\0' && rec.username[0] != '\0' &&
            rec.password[0] != '\0';
@@ -107,13 +107,13 @@ bool settings_write(const char* ip, const char* port, const char* username, cons
     // The whole text goes to a file beside the target first, which then replaces it, so a
     // failed or interrupted write leaves the old file as it was.
     char temp[sizeof settings_path + 8];
-    snprintf(temp, sizeof temp, "%s.tmp", path);
+    (void)snprintf(temp, sizeof temp, "%s.tmp", path);
     FILE* file = fopen(temp, "wb");
     if (file == nullptr) return false;
     bool written = fputs(text, file) >= 0 && fflush(file) == 0 && flush_to_disk(file);
     if (fclose(file) != 0) written = false;
     if (written && replace_file(temp, path)) return true;
-    remove(temp);
+    (void)remove(temp);
     return false;
 }
 
