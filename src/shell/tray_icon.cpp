@@ -101,11 +101,14 @@ void update_tray(bool add, bool logging) {
     trim_field(device.imei);
     trim_field(device.wwan_ip);
 
+    // At most 127 characters: three fields of 31 and the labels.
     char text[160];
-    snprintf(text, sizeof(text),
-             logging ? "Logging...\nIMEI: %s\nWWAN IP: %s\nRSSI: %s"
-                     : "IMEI: %s\nWWAN IP: %s\nRSSI: %s",
-             device.imei, device.wwan_ip, device.signal_quality);
+    if (logging)
+        snprintf(text, sizeof(text), "Logging...\nIMEI: %s\nWWAN IP: %s\nRSSI: %s", device.imei,
+                 device.wwan_ip, device.signal_quality);
+    else
+        snprintf(text, sizeof(text), "IMEI: %s\nWWAN IP: %s\nRSSI: %s", device.imei, device.wwan_ip,
+                 device.signal_quality);
     copy_tip(tray_data, text);
 
     Shell_NotifyIconA(add ? NIM_ADD : NIM_MODIFY, &tray_data);
