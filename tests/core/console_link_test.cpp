@@ -634,6 +634,26 @@ TEST_F(ConsoleLink, HostNamesPortsWithoutDigitsAndClosedPortsGiveNoSocket) {
     EXPECT_EQ(link_open(device), -1);
 }
 
+#ifdef _WIN32
+// Each open connection holds one start-up of the socket library, and its close releases it;
+// a failed open releases its own at once.
+TEST_F(ConsoleLink, OpensAndClosesLeaveNoSocketLibraryStartUpBehind) {
+    {
+        ScriptPeer peer([](ScriptPeer& p) { p.read_bytes(1, 1000); });
+        ASSERT_NE(open_to(peer.port()), -1);
+        link_close(device);
+        link_close(device);
+        set_settings("127.0.0.1", "telnet", "admin\r", "secret\r");
+        EXPECT_EQ(link_open(device), -1);
+        set_settings("localhost", "23", "admin\r", "secret\r");
+        EXPECT_EQ(link_open(device), -1);
+    }
+    // The peer has released its own too: one more clean-up finds the library not started.
+    EXPECT_EQ(WSACleanup(), SOCKET_ERROR);
+    EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
+}
+#endif
+
 // ---- against the unit stand-in -----------------------------------------------------------------
 
 TEST_F(ConsoleLink, LogsInToTheStandInAndCollectsSplitReplies) {
