@@ -52,11 +52,7 @@ void on_create(HWND window) {
     reconnect_request = 0;
     device_record_init();
 
-    tray_data_reset(tray_data, "");
-    tray_data.hWnd = window;
-    tray_data.uID = TRAY_ICON_ID;
-    tray_data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    tray_data.uCallbackMessage = TRAY_CALLBACK_MESSAGE;
+    tray_data_init(window);
     update_tray(true, false);
 
     view_hooks.refresh_views = refresh_views;

@@ -67,6 +67,17 @@ void tray_data_reset(NOTIFYICONDATAA& data, const char* tip) {
     copy_tip(data, tip);
 }
 
+void tray_data_init(HWND owner) {
+    Hold hold;
+    if (tray_data.hIcon) DestroyIcon(tray_data.hIcon);
+    tray_data_reset(tray_data, "");
+    tray_data.hWnd = owner;
+    tray_data.uID = TRAY_ICON_ID;
+    tray_data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    tray_data.uCallbackMessage = TRAY_CALLBACK_MESSAGE;
+    last_tray_icon = 0;
+}
+
 int choose_tray_icon(const char* wwan_ip, const char* signal_quality) {
     if (wwan_ip[0] == '\0' || wwan_ip[0] == ' ') return IDI_NO_WWAN;
     if (strncmp(wwan_ip, "0.0.0.0", 7) == 0) return IDI_UNPLUGGED;

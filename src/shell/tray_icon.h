@@ -13,6 +13,10 @@ constexpr int TRAY_TIP_SIZE = 64; // the tooltip of the first-version layout
 // fits the first-version tooltip with its terminator.
 void tray_data_reset(NOTIFYICONDATAA& data, const char* tip);
 
+// Fills tray_data for the main window (identifier, flags, callback) with no icon loaded yet,
+// releasing an icon left from an earlier window.
+void tray_data_init(HWND owner);
+
 // Picks the icon for wwan_ip and signal_quality, trims those two and imei in place, writes
 // the tooltip ("Logging..." first while a capture is requested) and hands it to the shell:
 // NIM_ADD when add, else NIM_MODIFY. Safe from the main thread and the worker.

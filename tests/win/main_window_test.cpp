@@ -67,6 +67,7 @@ TEST_F(ShellMainWindow, CreationPutsUpTheIconAndStartsTheWorker) {
     EXPECT_EQ(device.socket.load(), NO_SOCKET);
     EXPECT_TRUE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
     EXPECT_EQ(last_tray_icon, 135);
+    EXPECT_NE(tray_data.hIcon, nullptr);
     EXPECT_STREQ(tray_data.szTip, "IMEI: \nWWAN IP: \nRSSI: ");
     EXPECT_EQ(tray_data.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
     EXPECT_EQ(tray_data.hWnd, window_);
