@@ -16,14 +16,20 @@ void check_field(const char* field) {
     if (memchr(field, '\0', 32) == nullptr || strlen(field) > 31) abort();
 }
 
+void remove_conf() {
+    remove(conf_path);
+}
+
 } // namespace
 
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    snprintf(conf_path, sizeof conf_path, "/tmp/fuzz_settings_%d.conf", static_cast<int>(getpid()));
+    settings_set_path(conf_path);
+    atexit(remove_conf);
+    return 0;
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    if (conf_path[0] == '\0') {
-        snprintf(conf_path, sizeof conf_path, "/tmp/fuzz_settings_%d.conf",
-                 static_cast<int>(getpid()));
-        settings_set_path(conf_path);
-    }
     FILE* file = fopen(conf_path, "wb");
     if (file == nullptr) return 0;
     fwrite(data, 1, size, file);
