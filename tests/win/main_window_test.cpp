@@ -2,7 +2,9 @@
 // stop from every state of the worker.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <thread>
 #include <string>
 
 #include "link/link_flags.h"
@@ -111,6 +113,48 @@ TEST_F(ShellMainWindow, TaskbarCreatedPutsTheIconUpAgain) {
     EXPECT_TRUE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
     EXPECT_FALSE(IsWindowVisible(window_));
     EXPECT_TRUE(worker_running());
+}
+
+// Watches for the popup menu, says whether it came, and dismisses it with Escape.
+struct MenuWatch {
+    std::atomic<bool> seen{false};
+    std::atomic<bool> done{false};
+    std::thread thread;
+    MenuWatch()
+        : thread([this] {
+              while (!done) {
+                  HWND popup = FindWindowA("#32768", nullptr);
+                  if (popup && IsWindowVisible(popup)) {
+                      seen = true;
+                      PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+                      return;
+                  }
+                  Sleep(5);
+              }
+          }) {}
+    ~MenuWatch() { stop(); }
+    void stop() {
+        done = true;
+        if (thread.joinable()) thread.join();
+    }
+};
+
+TEST_F(ShellMainWindow, TrayRightClickOpensTheMenuAndOtherMouseEventsDoNothing) {
+    create();
+    {
+        MenuWatch watch;
+        EXPECT_EQ(SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, WM_MOUSEMOVE), 0);
+        EXPECT_EQ(SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, WM_RBUTTONDOWN), 0);
+        EXPECT_EQ(SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, WM_LBUTTONDBLCLK), 0);
+        Sleep(50);
+        watch.stop();
+        EXPECT_FALSE(watch.seen);
+    }
+    MenuWatch watch;
+    EXPECT_EQ(SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, WM_RBUTTONUP), 0);
+    watch.stop();
+    EXPECT_TRUE(watch.seen);
+    EXPECT_TRUE(worker_running()); // dismissed: no command ran
 }
 
 TEST_F(ShellMainWindow, ExitWithCancelLeavesEverythingRunning) {
