@@ -333,6 +333,8 @@ class Supervisor : public ::testing::Test {
     std::thread worker;
     std::string conf_path;
     std::string log_path;
+    // The recorder's one-shot actions: members, so they outlive the worker (TearDown).
+    std::atomic<bool> acted{false};
 };
 
 // ---- idle, unreachable, settings changes --------------------------------------------------
@@ -481,9 +483,8 @@ TEST_F(Supervisor, PowerCycleRaisedWhileTheLinkIsDownGoesOutFirstAfterTheNextLog
     cut.close_after = 0;
     unit.add_fault(cut);
     // The user confirms the power cycle just as the link has failed.
-    std::atomic<bool> raised{false};
-    recorder.action = [&](const Seen& s) {
-        if (!s.connected && !raised.exchange(true)) raise_request(REQUEST_POWER_CYCLE);
+    recorder.action = [this](const Seen& s) {
+        if (!s.connected && !acted.exchange(true)) raise_request(REQUEST_POWER_CYCLE);
     };
     write_settings(unit.port());
     start_worker();
@@ -492,7 +493,7 @@ TEST_F(Supervisor, PowerCycleRaisedWhileTheLinkIsDownGoesOutFirstAfterTheNextLog
     ASSERT_GE(commands.size(), 2u);
     EXPECT_EQ(commands[0], "cmd device cell"); // the query that met the closed link
     EXPECT_EQ(commands[1], "cmd pwrmode 2");
-    EXPECT_TRUE(raised.load());
+    EXPECT_TRUE(acted.load());
     EXPECT_GE(unit.stats().logins, 2);
 }
 
@@ -520,9 +521,8 @@ TEST_F(Supervisor, UnitRestartingAfterAPowerCycleIsLoggedIntoAgain) {
     unitsim::Config config;
     config.restart_ms = 100;
     unitsim::Server& unit = start_unit(config);
-    std::atomic<bool> raised{false};
-    recorder.action = [&](const Seen& s) {
-        if (s.connected && s.imei == kEsnA && !raised.exchange(true))
+    recorder.action = [this](const Seen& s) {
+        if (s.connected && s.imei == kEsnA && !acted.exchange(true))
             raise_request(REQUEST_POWER_CYCLE);
     };
     write_settings(unit.port());
@@ -547,10 +547,8 @@ TEST_F(Supervisor, UnitRestartingAfterAPowerCycleIsLoggedIntoAgain) {
 
 TEST_F(Supervisor, LogCaptureIsServedOnTheTurnAfterTheRequest) {
     unitsim::Server& unit = start_unit();
-    std::atomic<bool> requested{false};
-    std::string path = log_path;
-    recorder.action = [&](const Seen& s) {
-        if (s.connected && !requested.exchange(true)) request_log_capture(path.c_str());
+    recorder.action = [this](const Seen& s) {
+        if (s.connected && !acted.exchange(true)) request_log_capture(log_path.c_str());
     };
     write_settings(unit.port());
     start_worker();
@@ -642,12 +640,10 @@ TEST_F(Supervisor, StopEndsALogCaptureAndLeavesItsFileClosed) {
     cut.output = "config line 1\r\nconfig line 2\r\n";
     cut.no_prompt = true;
     unit.add_fault(cut);
-    std::atomic<bool> requested{false};
-    std::string path = log_path;
-    recorder.action = [&](const Seen& s) {
-        if (s.connected && !requested.exchange(true)) {
+    recorder.action = [this](const Seen& s) {
+        if (s.connected && !acted.exchange(true)) {
             tick_ms = 100; // the capture's 60 s limit, in real ticks
-            request_log_capture(path.c_str());
+            request_log_capture(log_path.c_str());
         }
     };
     write_settings(unit.port());
