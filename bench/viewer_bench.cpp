@@ -65,19 +65,38 @@ void note_command(int, const std::string& text) {
 struct LinuxProcess {
     std::string proc; // "Z:\\proc\\<pid>"
 
-    bool find(const char* exe_name) {
+    // The newest live process whose command line holds exe_path, holds `with` and lacks
+    // `without` (other builds' viewers may run on the same machine).
+    bool find(const std::string& exe_path, const char* with, const char* without) {
         WIN32_FIND_DATAA entry;
         HANDLE search = FindFirstFileA("Z:\\proc\\*", &entry);
         if (search == INVALID_HANDLE_VALUE) return false;
+        unsigned long long newest = 0;
         do {
             if (!isdigit(static_cast<unsigned char>(entry.cFileName[0]))) continue;
             std::string dir = std::string("Z:\\proc\\") + entry.cFileName;
-            std::string command;
-            if (!read_file(dir + "\\cmdline", &command)) continue;
-            if (command.find(exe_name) != std::string::npos &&
-                command.find("viewer_bench") == std::string::npos) {
+            std::string command, stat;
+            if (!read_file(dir + "\\cmdline", &command) || !read_file(dir + "\\stat", &stat))
+                continue;
+            for (char& c : command)
+                if (c == '\0') c = ' ';
+            if (command.find(exe_path) == std::string::npos ||
+                (with && command.find(with) == std::string::npos) ||
+                (without && command.find(without) != std::string::npos))
+                continue;
+            // Fields after the command: state(3) ... starttime(22).
+            size_t close = stat.rfind(')');
+            if (close == std::string::npos || close + 2 >= stat.size()) continue;
+            const char* p = stat.c_str() + close + 2;
+            if (*p == 'Z') continue;
+            for (int field = 3; field < 22 && p; ++field) {
+                p = strchr(p, ' ');
+                if (p) ++p;
+            }
+            unsigned long long started = p ? strtoull(p, nullptr, 10) : 0;
+            if (started >= newest) {
+                newest = started;
                 proc = dir;
-                break;
             }
         } while (FindNextFileA(search, &entry));
         FindClose(search);
@@ -111,10 +130,11 @@ struct LinuxProcess {
     }
 };
 
-// A program being measured: its process, its Linux side, and one phase's figures.
+// A program being measured: its Linux side and one phase's figures.
 struct Measured {
+    const char* label = "";
     LinuxProcess linux_side;
-    double cpu_start = 0;
+    double cpu_start = 0, cpu = 0;
     long peak_kib = 0;
 
     void begin_phase() {
@@ -123,42 +143,30 @@ struct Measured {
         sample();
     }
     void sample() { peak_kib = std::max(peak_kib, linux_side.anon_kib()); }
-    double cpu_used() const { return linux_side.cpu_s() - cpu_start; }
+    void end_phase() { cpu = linux_side.cpu_s() - cpu_start; }
 };
 
-struct PhaseFigures {
-    double seconds;
-    double cpu_viewer, cpu_minimal;
-    long peak_viewer, peak_minimal;
-};
-
-PhaseFigures run_phase(double seconds, Measured& viewer, Measured& minimal) {
-    viewer.begin_phase();
-    minimal.begin_phase();
+// Runs one phase over every program; prints their CPU time and peak private memory, each
+// beside the bare minimal tray program (the last one).
+void run_phase(const char* title, double seconds, std::vector<Measured>& programs) {
+    for (Measured& m : programs)
+        m.begin_phase();
     double start = now_s();
     while (now_s() - start < seconds) {
         Sleep(1000);
-        viewer.sample();
-        minimal.sample();
+        for (Measured& m : programs)
+            m.sample();
     }
-    PhaseFigures figures;
-    figures.seconds = now_s() - start;
-    figures.cpu_viewer = viewer.cpu_used();
-    figures.cpu_minimal = minimal.cpu_used();
-    figures.peak_viewer = viewer.peak_kib;
-    figures.peak_minimal = minimal.peak_kib;
-    return figures;
-}
-
-void print_phase(const char* title, const PhaseFigures& f) {
-    printf("%s, %.0f s:\n", title, f.seconds);
-    printf("  %-22s %10s %12s %16s\n", "program", "CPU s", "% of a core", "peak private KiB");
-    printf("  %-22s %10.2f %12.3f %16ld\n", "VORLIXViewer.exe", f.cpu_viewer,
-           100.0 * f.cpu_viewer / f.seconds, f.peak_viewer);
-    printf("  %-22s %10.2f %12.3f %16ld\n", "minimal_tray.exe", f.cpu_minimal,
-           100.0 * f.cpu_minimal / f.seconds, f.peak_minimal);
-    printf("  viewer above minimal: %.2f CPU s, %ld KiB\n", f.cpu_viewer - f.cpu_minimal,
-           f.peak_viewer - f.peak_minimal);
+    double took = now_s() - start;
+    for (Measured& m : programs)
+        m.end_phase();
+    const Measured& bare = programs.back();
+    printf("%s, %.0f s:\n", title, took);
+    printf("  %-34s %8s %12s %14s %16s\n", "program", "CPU s", "% of a core", "private KiB",
+           "above bare KiB");
+    for (const Measured& m : programs)
+        printf("  %-34s %8.2f %12.3f %14ld %16ld\n", m.label, m.cpu, 100.0 * m.cpu / took,
+               m.peak_kib, m.peak_kib - bare.peak_kib);
 }
 
 bool status_full(HWND status) {
@@ -245,25 +253,32 @@ int main(int argc, char** argv) {
     span("to tray icon on screen", to_icon);
     span("to first full status", to_status);
 
-    // The long run: the viewer as it runs unattended (status window never opened) and the
-    // minimal tray program beside it.
+    // The long run: the viewer as it runs unattended (status window never opened), beside
+    // the minimal tray program with the viewer's platform set-up and the bare one.
     ViewerProcess viewer;
     if (!viewer.start(folder.path())) return 1;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION minimal_info = {};
     std::string minimal_exe = windows_path(MINIMAL_TRAY_EXE);
-    std::string minimal_command = "\"" + minimal_exe + "\"";
-    if (!CreateProcessA(minimal_exe.c_str(), &minimal_command[0], nullptr, nullptr, FALSE, 0,
-                        nullptr, folder.path().c_str(), &startup, &minimal_info)) {
-        fprintf(stderr, "viewer_bench: cannot start %s\n", minimal_exe.c_str());
-        return 1;
+    PROCESS_INFORMATION minimal_info[2] = {};
+    const char* minimal_args[2] = {" platform", ""};
+    for (int i = 0; i < 2; ++i) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        std::string command = "\"" + minimal_exe + "\"" + minimal_args[i];
+        if (!CreateProcessA(minimal_exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
+                            folder.path().c_str(), &startup, &minimal_info[i])) {
+            fprintf(stderr, "viewer_bench: cannot start %s\n", minimal_exe.c_str());
+            return 1;
+        }
     }
-    Sleep(5000); // both settled: logged in, first query done, icons up
-    Measured measured_viewer, measured_minimal;
-    if (!measured_viewer.linux_side.find("VORLIXViewer.exe") ||
-        !measured_minimal.linux_side.find("minimal_tray.exe")) {
-        fprintf(stderr, "viewer_bench: cannot find the processes under Z:\\proc\n");
+    Sleep(5000); // all settled: logged in, first query done, icons up
+    std::vector<Measured> programs(3);
+    programs[0].label = "VORLIXViewer.exe";
+    programs[1].label = "minimal tray + platform set-up";
+    programs[2].label = "minimal tray (bare)";
+    if (!programs[0].linux_side.find(viewer_exe_path(), nullptr, nullptr) ||
+        !programs[1].linux_side.find(minimal_exe, "platform", nullptr) ||
+        !programs[2].linux_side.find(minimal_exe, nullptr, "platform")) {
+        fprintf(stderr, "viewer_bench: cannot find the programs under Z:\\proc\n");
         return 1;
     }
     {
@@ -271,8 +286,7 @@ int main(int argc, char** argv) {
         query_starts.clear();
         query_ends.clear();
     }
-    PhaseFigures connected = run_phase(connected_s, measured_viewer, measured_minimal);
-
+    run_phase("connected", connected_s, programs);
     std::vector<double> starts_seen, ends_seen;
     {
         std::lock_guard<std::mutex> lock(query_mutex);
@@ -280,14 +294,15 @@ int main(int argc, char** argv) {
         ends_seen = query_ends;
     }
     unit.stop();
-    PhaseFigures unreachable = run_phase(unreachable_s, measured_viewer, measured_minimal);
+    run_phase("unit unreachable", unreachable_s, programs);
+    double connected_took = connected_s;
 
     std::vector<double> intervals, query_times;
     for (size_t i = 1; i < starts_seen.size(); ++i)
         intervals.push_back(starts_seen[i] - starts_seen[i - 1]);
     for (size_t i = 0; i < starts_seen.size() && i < ends_seen.size(); ++i)
         if (ends_seen[i] >= starts_seen[i]) query_times.push_back(ends_seen[i] - starts_seen[i]);
-    printf("refresh interval over %.0f s connected: %zu intervals\n", connected.seconds,
+    printf("refresh interval over %.0f s connected: %zu intervals\n", connected_took,
            intervals.size());
     if (!intervals.empty()) {
         double sum = 0;
@@ -304,15 +319,14 @@ int main(int argc, char** argv) {
         printf("  5 s + query time = %.3f s; mean differs by %.2f %%\n", target,
                100.0 * (mean - target) / target);
     }
-    print_phase("connected", connected);
-    print_phase("unit unreachable", unreachable);
-
     viewer.end_for_cleanup();
-    HWND minimal_window = FindWindowA("VORLIXMinimalTray", nullptr);
-    if (minimal_window) PostMessageA(minimal_window, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(minimal_info.hProcess, 3000) != WAIT_OBJECT_0)
-        TerminateProcess(minimal_info.hProcess, 0);
-    CloseHandle(minimal_info.hThread);
-    CloseHandle(minimal_info.hProcess);
+    for (PROCESS_INFORMATION& info : minimal_info) {
+        for (HWND window : top_windows(info.dwProcessId, "VORLIXMinimalTray", nullptr, false))
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(info.hProcess, 3000) != WAIT_OBJECT_0)
+            TerminateProcess(info.hProcess, 0);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
     return 0;
 }
