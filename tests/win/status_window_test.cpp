@@ -357,8 +357,9 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
                     << row.id;
             EXPECT_EQ(text_of(GetDlgItem(pages.general, IDC_ACTIVITY_GROUP)), "Cellular Activity");
 
-            // The templates: every value control where its dialog units put it, labels and
-            // values plain left-aligned statics, the one tab stop of the pages.
+            // The templates: every value control where its dialog units put it, values
+            // left-aligned statics that never wrap (their padding blanks would push the text
+            // onto a hidden second line), the one tab stop of the pages.
             for (const Row& row : rows) {
                 HWND page = row.wifi ? pages.wifi : pages.general;
                 HWND control = GetDlgItem(page, row.id);
@@ -366,7 +367,7 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
                 expect_rect(page, control, row.x, row.y, row.w, row.h);
                 EXPECT_EQ(GetWindowLongA(control, GWL_STYLE) &
                               (SS_TYPEMASK | WS_GROUP | WS_TABSTOP),
-                          SS_LEFT | WS_GROUP);
+                          SS_LEFTNOWORDWRAP | WS_GROUP);
             }
             expect_rect(pages.general, GetDlgItem(pages.general, IDC_VIEW_LOCATION), 45, 255, 80,
                         13);
