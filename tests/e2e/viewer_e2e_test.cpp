@@ -6,6 +6,7 @@
 #include "viewer_driver.h"
 #include "unitsim.h"
 
+#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <map>
@@ -119,6 +120,21 @@ HWND wait_dialog_with(DWORD pid, int control_id, int timeout_ms) {
         },
         timeout_ms);
     return dialog;
+}
+
+// Clicks along the top of the tab control, as a user moving right over the tabs, until the
+// given tab is selected (the tab rectangles belong to the other process).
+bool click_tab(HWND status_window, int index) {
+    HWND tabs = find_descendant(status_window, 1010);
+    if (!tabs) return false;
+    for (int x = 4; x < 320; x += 6) {
+        PostMessageA(tabs, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, 8));
+        PostMessageA(tabs, WM_LBUTTONUP, 0, MAKELPARAM(x, 8));
+        DWORD_PTR selected = 0;
+        SendMessageTimeoutA(tabs, TCM_GETCURSEL, 0, 0, SMTO_ABORTIFHUNG, 3000, &selected);
+        if (static_cast<int>(selected) == index) return true;
+    }
+    return false;
 }
 
 bool has_command(const unitsim::Server& unit, const std::string& command) {
@@ -292,6 +308,14 @@ TEST_F(ViewerTest, StatusWindowShowsTheUnitOnBothPagesWithinOneCycle) {
     EXPECT_TRUE(IsWindowVisible(general));
     EXPECT_FALSE(IsWindowVisible(wifi));
     EXPECT_TRUE(IsWindowVisible(status));
+    // The user turns to the Wi-Fi tab: its page shows, with the same values, and back.
+    ASSERT_TRUE(click_tab(status, 1)) << "the Wi-Fi tab could not be selected";
+    EXPECT_TRUE(
+        wait_until([&] { return IsWindowVisible(wifi) && !IsWindowVisible(general); }, 3000));
+    EXPECT_TRUE(shows_unit(&difference)) << difference;
+    ASSERT_TRUE(click_tab(status, 0));
+    EXPECT_TRUE(
+        wait_until([&] { return IsWindowVisible(general) && !IsWindowVisible(wifi); }, 3000));
     expect_fields_bounded();
 }
 
