@@ -1,13 +1,11 @@
 // Power cycle and log capture as poll_status serves them, against the stand-in.
-#include "poll_test_support.h"
+#include "test_support.h"
 #include "status/device_requests.h"
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <thread>
 
 namespace fs = std::filesystem;
+using namespace ts;
 
 namespace {
 
@@ -17,15 +15,13 @@ const char* const kConfig = "config system\r\n\toption hostname 'vorlix'\r\n";
 const char* const kSyslog = "Dec  6 12:00:00 vorlix daemon.info boot\r\n";
 const char* const kEvents = "seq  time      event\r\n 101 11:10:05  POWER_ON\r\n";
 
-class DeviceRequests : public polltest::UnitSession {
+class DeviceRequests : public UnitSession {
   protected:
     fs::path dir;
 
     void SetUp() override {
         UnitSession::SetUp();
-        dir = fs::temp_directory_path() /
-              ("vorlix-requests-" + std::to_string(reinterpret_cast<uintptr_t>(this)) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        dir = temp_path("requests");
         fs::remove_all(dir);
         fs::create_directories(dir);
     }
@@ -35,16 +31,17 @@ class DeviceRequests : public polltest::UnitSession {
         fs::remove_all(dir, ignored);
     }
 
-    std::vector<unitsim::Fault> fixed_diagnostics() {
-        return {output_of("cmd showstate", kState), output_of("cmd showconfig", kConfig),
-                output_of("cmd syslog", kSyslog), output_of("cmd event dump", kEvents)};
+    // The faults given first win over these fixed outputs of the four diagnostic commands.
+    std::vector<unitsim::Fault> fixed_diagnostics(std::vector<unitsim::Fault> first = {}) {
+        for (const unitsim::Fault& f :
+             {output_of("cmd showstate", kState), output_of("cmd showconfig", kConfig),
+              output_of("cmd syslog", kSyslog), output_of("cmd event dump", kEvents)})
+            first.push_back(f);
+        return first;
     }
-
-    static std::string read_file(const fs::path& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
-        return all.str();
+    // The tooltip restored, then the one report box.
+    static void expect_report(const std::string& text) {
+        EXPECT_EQ((std::vector<std::string>{"tray 0 0", "report " + text}), recorded());
     }
 };
 
@@ -64,8 +61,7 @@ TEST_F(DeviceRequests, ACaptureWritesEveryByteThePromptAndOneCrLfPerCommand) {
     EXPECT_EQ((std::vector<std::string>{"cmd showstate", "cmd showconfig", "cmd syslog",
                                         "cmd event dump"}),
               server->stats().commands);
-    EXPECT_EQ((std::vector<std::string>{"tray 0 0", "report Generated Log File : " + path}),
-              polltest::recorded());
+    expect_report("Generated Log File : " + path);
 }
 
 TEST_F(DeviceRequests, ALongCaptureArrivingInManyPiecesIsWhole) {
@@ -81,8 +77,7 @@ TEST_F(DeviceRequests, ALongCaptureArrivingInManyPiecesIsWhole) {
     ASSERT_NE(std::string::npos, events_at);
     EXPECT_GT(events_at - syslog_at, 4096u);
     EXPECT_EQ("VORLIX:/# \r\n", text.substr(text.size() - 12));
-    EXPECT_EQ((std::vector<std::string>{"tray 0 0", "report Generated Log File : " + path}),
-              polltest::recorded());
+    expect_report("Generated Log File : " + path);
 }
 
 TEST_F(DeviceRequests, APathInAMissingFolderIsReportedAndTheTooltipRestored) {
@@ -92,19 +87,16 @@ TEST_F(DeviceRequests, APathInAMissingFolderIsReportedAndTheTooltipRestored) {
     EXPECT_TRUE(poll_status(device));
     EXPECT_FALSE(fs::exists(dir / "missing"));
     EXPECT_TRUE(server->stats().commands.empty());
-    EXPECT_EQ((std::vector<std::string>{"tray 0 0", "report Unable to create " + path}),
-              polltest::recorded());
+    expect_report("Unable to create " + path);
 }
 
 TEST_F(DeviceRequests, ASplitPromptFailsTheCaptureAfterItsIdleLimit) {
-    connect(frozen(), fixed_diagnostics());
     // "VORLIX:/# " cut after "VORLIX:" in the reply to the first command
     std::string reply = std::string("cmd showstate\r\n") + kState + "VORLIX:/# ";
     unitsim::Fault split = output_of("cmd showstate", kState);
     split.split_at = {reply.size() - 3};
     split.split_pause_ms = 20;
-    server->clear_faults();
-    server->add_fault(split);
+    connect(frozen(), {split});
     tick_ms = 3;
     std::string path = (dir / "split.log").string();
     request_log_capture(path.c_str());
@@ -113,18 +105,11 @@ TEST_F(DeviceRequests, ASplitPromptFailsTheCaptureAfterItsIdleLimit) {
     EXPECT_GE(idle_ticks_waited.load() - before, 301u);
     EXPECT_EQ(reply, read_file(path)); // everything received, no CR LF of its own
     EXPECT_EQ((std::vector<std::string>{"cmd showstate"}), server->stats().commands);
-    EXPECT_EQ(
-        (std::vector<std::string>{"tray 0 0", "report Failed To Generate Log File : " + path}),
-        polltest::recorded());
+    expect_report("Failed To Generate Log File : " + path);
 }
 
 TEST_F(DeviceRequests, SilenceAfterShowconfigWaitsSixtySecondsOfTicks) {
-    unitsim::Fault silent;
-    silent.command = "cmd showconfig";
-    silent.silence = true;
-    std::vector<unitsim::Fault> faults = fixed_diagnostics();
-    faults.insert(faults.begin(), silent);
-    connect(frozen(), faults);
+    connect(frozen(), fixed_diagnostics({silent("cmd showconfig")}));
     tick_ms = 2;
     std::string path = (dir / "silent.log").string();
     request_log_capture(path.c_str());
@@ -135,9 +120,7 @@ TEST_F(DeviceRequests, SilenceAfterShowconfigWaitsSixtySecondsOfTicks) {
     EXPECT_GE(waited, 601u);
     EXPECT_LE(waited, 611u);
     EXPECT_EQ(std::string("cmd showstate\r\n") + kState + "VORLIX:/# \r\n", read_file(path));
-    EXPECT_EQ(
-        (std::vector<std::string>{"tray 0 0", "report Failed To Generate Log File : " + path}),
-        polltest::recorded());
+    expect_report("Failed To Generate Log File : " + path);
 }
 
 TEST_F(DeviceRequests, PowerCycleIsServedAloneWhenBothAreRequested) {
@@ -151,20 +134,15 @@ TEST_F(DeviceRequests, PowerCycleIsServedAloneWhenBothAreRequested) {
     EXPECT_TRUE(request_raised(REQUEST_LOG_CAPTURE));
     EXPECT_TRUE(request_raised(REQUEST_REFRESH));
     EXPECT_FALSE(fs::exists(path));
-    EXPECT_TRUE(polltest::recorded().empty());
+    EXPECT_TRUE(recorded().empty());
 
     // the unit has dropped the link: the next poll's capture fails to send, the refresh fails
     EXPECT_FALSE(poll_status(device));
-    EXPECT_EQ(
-        (std::vector<std::string>{"tray 0 0", "report Failed To Generate Log File : " + path}),
-        polltest::recorded());
+    expect_report("Failed To Generate Log File : " + path);
 }
 
 TEST_F(DeviceRequests, APowerCycleThatDrawsNoAnswerFailsThePoll) {
-    unitsim::Fault silent;
-    silent.command = "cmd pwrmode 2";
-    silent.silence = true;
-    connect(frozen(), {silent});
+    connect(frozen(), {silent("cmd pwrmode 2")});
     tick_ms = 2;
     raise_request(REQUEST_POWER_CYCLE);
     unsigned long before = idle_ticks_waited.load();
@@ -177,9 +155,7 @@ TEST_F(DeviceRequests, APowerCycleThatDrawsNoAnswerFailsThePoll) {
 TEST_F(DeviceRequests, ASecondRequestDuringACaptureKeepsTheFirstOnesFileAndMessage) {
     unitsim::Fault slow = output_of("cmd syslog", kSyslog);
     slow.delay_ms = 150;
-    std::vector<unitsim::Fault> faults = fixed_diagnostics();
-    faults.insert(faults.begin(), slow);
-    connect(frozen(), faults);
+    connect(frozen(), fixed_diagnostics({slow}));
     std::string first = (dir / "first.log").string();
     std::string second = (dir / "second.log").string();
     request_log_capture(first.c_str());
@@ -189,23 +165,17 @@ TEST_F(DeviceRequests, ASecondRequestDuringACaptureKeepsTheFirstOnesFileAndMessa
     });
     EXPECT_TRUE(poll_status(device));
     menu.join();
-    EXPECT_EQ((std::vector<std::string>{"tray 0 0", "report Generated Log File : " + first}),
-              polltest::recorded());
+    expect_report("Generated Log File : " + first);
     EXPECT_FALSE(fs::exists(second));
     EXPECT_TRUE(request_raised(REQUEST_LOG_CAPTURE));
 
     EXPECT_TRUE(poll_status(device)); // the second request on the next turn
     EXPECT_EQ(read_file(first), read_file(second));
-    EXPECT_EQ("report Generated Log File : " + second, polltest::recorded().back());
+    EXPECT_EQ("report Generated Log File : " + second, recorded().back());
 }
 
 TEST_F(DeviceRequests, AStopEndsTheCaptureAtOnceWithItsFileAndWithoutAReport) {
-    unitsim::Fault silent;
-    silent.command = "cmd showconfig";
-    silent.silence = true;
-    std::vector<unitsim::Fault> faults = fixed_diagnostics();
-    faults.insert(faults.begin(), silent);
-    connect(frozen(), faults);
+    connect(frozen(), fixed_diagnostics({silent("cmd showconfig")}));
     std::string path = (dir / "stopped.log").string();
     request_log_capture(path.c_str());
     std::thread stopper([&] {
@@ -217,7 +187,7 @@ TEST_F(DeviceRequests, AStopEndsTheCaptureAtOnceWithItsFileAndWithoutAReport) {
     stopper.join();
     EXPECT_LT(idle_ticks_waited.load() - before, 100u); // nowhere near 601 ticks
     EXPECT_EQ(std::string("cmd showstate\r\n") + kState + "VORLIX:/# \r\n", read_file(path));
-    EXPECT_TRUE(polltest::recorded().empty());
+    EXPECT_TRUE(recorded().empty());
 }
 
 } // namespace

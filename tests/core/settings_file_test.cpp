@@ -1,37 +1,25 @@
 // "telnet.conf": reading, writing and the stored texts, on a file private to this process.
-#include <gtest/gtest.h>
-
-#include <atomic>
-#include <cstdio>
-#include <cstring>
-#include <filesystem>
-#include <string>
-#include <thread>
+#include "test_support.h"
 
 #include "link/settings_file.h"
-#include "status/device_record.h"
+
+#include <cstring>
+#include <filesystem>
 
 #ifdef _WIN32
 #include <io.h>
-#include <process.h>
 #include <sys/stat.h>
 #include <windows.h>
 #else
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace fs = std::filesystem;
+using namespace ts;
 
 namespace {
 
-int process_id() {
-#ifdef _WIN32
-    return _getpid();
-#else
-    return static_cast<int>(getpid());
-#endif
-}
+const char* const kValid = "IP=\"10.0.0.1\"\nPORT=\"23\"\nUSERNAME=\"root\"\nPASSWORD=\"pw\"\n";
 
 void make_read_only(const std::string& path, bool read_only) {
 #ifdef _WIN32
@@ -45,9 +33,7 @@ class SettingsFile : public ::testing::Test {
   protected:
     void SetUp() override {
         device_record_init();
-        const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir_ = fs::temp_directory_path() /
-               ("vorlix_settings_" + std::to_string(process_id()) + "_" + info->name());
+        dir_ = temp_path("settings");
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         path_ = (dir_ / "telnet.conf").string();
@@ -60,28 +46,21 @@ class SettingsFile : public ::testing::Test {
         fs::remove_all(dir_, ignored);
     }
 
-    void put(const std::string& bytes) {
-        FILE* f = fopen(path_.c_str(), "wb");
-        ASSERT_NE(f, nullptr);
-        fwrite(bytes.data(), 1, bytes.size(), f);
-        fclose(f);
-    }
-    std::string get() const {
-        std::string bytes;
-        FILE* f = fopen(path_.c_str(), "rb");
-        if (f == nullptr) return "<no file>";
-        char buffer[512];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
-            bytes.append(buffer, n);
-        fclose(f);
-        return bytes;
-    }
+    void put(const std::string& bytes) { write_file(path_, bytes); }
+    std::string get() const { return read_file(path_); }
     void expect_fields(const char* ip, const char* port, const char* user, const char* password) {
         EXPECT_STREQ(device.ip, ip);
         EXPECT_STREQ(device.port, port);
         EXPECT_STREQ(device.username, user);
         EXPECT_STREQ(device.password, password);
+    }
+
+    // Neither call gets through: nothing read, and no temporary file left by the write.
+    void expect_unusable() {
+        EXPECT_FALSE(settings_read(device));
+        expect_fields("", "", "", "");
+        EXPECT_FALSE(settings_write("10.9.9.9", "99", "other", "other"));
+        EXPECT_FALSE(fs::exists(path_ + ".tmp"));
     }
 
     fs::path dir_;
@@ -119,34 +98,43 @@ TEST_F(SettingsFile, LongestDialogTextIsWrittenWholeAndCutOnlyWhenReadBack) {
                   "ppppppppppppppppppppp\r");
 }
 
-TEST_F(SettingsFile, CrLfFileReadsLikeLf) {
-    put("IP=\"10.1.2.3\"\r\nPORT=\"2323\"\r\nUSERNAME=\"root\"\r\nPASSWORD=\"pw\"\r\n");
-    EXPECT_TRUE(settings_read(device));
-    expect_fields("10.1.2.3", "2323", "root\r", "pw\r");
+// Files written by hand, read into a fresh record.
+TEST_F(SettingsFile, ReadRulesOnHandWrittenFiles) {
+    struct Case {
+        const char* name;
+        const char* file;
+        bool complete;
+        const char *ip, *port, *user, *password;
+    } const cases[] = {
+        {"CR LF line ends read like LF",
+         "IP=\"10.1.2.3\"\r\nPORT=\"2323\"\r\nUSERNAME=\"root\"\r\nPASSWORD=\"pw\"\r\n", true,
+         "10.1.2.3", "2323", "root\r", "pw\r"},
+        {"any order, noise between, the later line wins",
+         "PASSWORD=\"pw\"\nnoise\nIP=\"10.0.0.1\"\nUSERNAME=\"root\"\nPORT=\"23\"\nIP=\"10.0.0."
+         "2\"\n",
+         true, "10.0.0.2", "23", "root\r", "pw\r"},
+        // the rest of the line ("vwxy") is a piece of its own and matches nothing
+        {"long user name cut to 21",
+         "IP=\"10.0.0.1\"\nPORT=\"23\"\nUSERNAME=\"abcdefghijklmnopqrstuvwxy\"\nPASSWORD=\"pw\"\n",
+         true, "10.0.0.1", "23", "abcdefghijklmnopqrstu\r", "pw\r"},
+        {"lower-case keys and leading blanks ignored",
+         "ip=\"10.0.0.1\"\n PORT=\"23\"\n\tUSERNAME=\"root\"\nPassword=\"pw\"\n", false, "", "", "",
+         ""},
+        {"unclosed quote takes the line end",
+         "IP=\"10.0.0.9\nPORT=\"23\r\nUSERNAME=\"root\nPASSWORD=\"pw\"\n", true, "10.0.0.9\n",
+         "23\r\n", "root\n\r", "pw\r"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        device_record_init();
+        put(c.file);
+        EXPECT_EQ(c.complete, settings_read(device));
+        expect_fields(c.ip, c.port, c.user, c.password);
+    }
 }
 
-TEST_F(SettingsFile, LinesComeInAnyOrderAndTheLaterOneWins) {
-    put("PASSWORD=\"pw\"\nnoise\nIP=\"10.0.0.1\"\nUSERNAME=\"root\"\nPORT=\"23\"\nIP=\"10.0.0."
-        "2\"\n");
-    EXPECT_TRUE(settings_read(device));
-    expect_fields("10.0.0.2", "23", "root\r", "pw\r");
-}
-
-TEST_F(SettingsFile, LongUsernameIsCutTo21AndTheRestOfItsLineIgnored) {
-    // The rest of the line ("vwxy") is a piece of its own and matches nothing.
-    put("IP=\"10.0.0.1\"\nPORT=\"23\"\nUSERNAME=\"abcdefghijklmnopqrstuvwxy\"\nPASSWORD=\"pw\"\n");
-    EXPECT_TRUE(settings_read(device));
-    expect_fields("10.0.0.1", "23", "abcdefghijklmnopqrstu\r", "pw\r");
-}
-
-TEST_F(SettingsFile, LowerCaseKeysAndLeadingBlanksAreIgnored) {
-    put("ip=\"10.0.0.1\"\n PORT=\"23\"\n\tUSERNAME=\"root\"\nPassword=\"pw\"\n");
-    EXPECT_FALSE(settings_read(device));
-    expect_fields("", "", "", "");
-}
-
-TEST_F(SettingsFile, EmptyValueOrMissingKeyKeepsTheEarlierValue) {
-    put("IP=\"10.0.0.1\"\nPORT=\"23\"\nUSERNAME=\"root\"\nPASSWORD=\"pw\"\n");
+TEST_F(SettingsFile, EmptyValueMissingKeyOrNoFileKeepsTheEarlierValue) {
+    put(kValid);
     ASSERT_TRUE(settings_read(device));
     put("IP=\"\"\nPORT=\"2424\"\nUSERNAME=\"admin\"\n");
     EXPECT_TRUE(settings_read(device)); // the earlier ip and password still count
@@ -155,26 +143,14 @@ TEST_F(SettingsFile, EmptyValueOrMissingKeyKeepsTheEarlierValue) {
     device_record_init();
     EXPECT_FALSE(settings_read(device));
     expect_fields("", "2424", "admin\r", "");
-}
-
-TEST_F(SettingsFile, UnclosedQuoteTakesTheLineEnd) {
-    put("IP=\"10.0.0.9\nPORT=\"23\r\nUSERNAME=\"root\nPASSWORD=\"pw\"\n");
-    EXPECT_TRUE(settings_read(device));
-    expect_fields("10.0.0.9\n", "23\r\n", "root\n\r", "pw\r");
-}
-
-TEST_F(SettingsFile, NoFileLeavesTheFieldsAsTheyWere) {
-    put("IP=\"10.0.0.1\"\nPORT=\"23\"\nUSERNAME=\"root\"\nPASSWORD=\"pw\"\n");
-    ASSERT_TRUE(settings_read(device));
+    // No file at all leaves every field as it was.
     fs::remove(path_);
     EXPECT_FALSE(settings_read(device));
-    expect_fields("10.0.0.1", "23", "root\r", "pw\r");
+    expect_fields("", "2424", "admin\r", "");
 }
 
 TEST_F(SettingsFile, ReadOnlyFileCountsAsNoFileAndIsNotReplaced) {
-    const std::string original =
-        "IP=\"10.0.0.1\"\nPORT=\"23\"\nUSERNAME=\"root\"\nPASSWORD=\"pw\"\n";
-    put(original);
+    put(kValid);
     make_read_only(path_, true);
     FILE* probe = fopen(path_.c_str(), "rb+");
     if (probe != nullptr) {
@@ -183,38 +159,27 @@ TEST_F(SettingsFile, ReadOnlyFileCountsAsNoFileAndIsNotReplaced) {
         // attribute to the file's mode bits).
         GTEST_SKIP() << "this user can open a read-only file for writing (root)";
     }
-    EXPECT_FALSE(settings_read(device));
-    expect_fields("", "", "", "");
-    EXPECT_FALSE(settings_write("10.9.9.9", "99", "other", "other"));
-    EXPECT_EQ(get(), original);
-    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+    expect_unusable();
+    EXPECT_EQ(get(), kValid);
 }
 
 // Something that is there but cannot be opened for writing, whoever runs the test.
 TEST_F(SettingsFile, DirectoryInThePlaceOfTheFileCountsAsNoFileAndStays) {
     fs::create_directory(path_);
-    EXPECT_FALSE(settings_read(device));
-    expect_fields("", "", "", "");
-    EXPECT_FALSE(settings_write("10.0.0.1", "23", "root", "pw"));
+    expect_unusable();
     EXPECT_TRUE(fs::is_directory(path_));
-    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
 }
 
 #ifdef _WIN32
 // Another program holds the file open and denies writers: both calls fail, nothing changes.
 TEST_F(SettingsFile, FileLockedAgainstWritersCountsAsNoFile) {
-    const std::string original =
-        "IP=\"10.0.0.1\"\nPORT=\"23\"\nUSERNAME=\"root\"\nPASSWORD=\"pw\"\n";
-    put(original);
+    put(kValid);
     HANDLE holder = CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-    EXPECT_FALSE(settings_read(device));
-    expect_fields("", "", "", "");
-    EXPECT_FALSE(settings_write("10.9.9.9", "99", "other", "other"));
+    expect_unusable();
     CloseHandle(holder);
-    EXPECT_EQ(get(), original);
-    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+    EXPECT_EQ(get(), kValid);
 }
 #endif
 
@@ -273,7 +238,7 @@ TEST_F(SettingsFile, SnapshotIsNeverTornByAConcurrentRead) {
     });
     for (int i = 0; i < 60; ++i) {
         bool even = i % 2 == 0;
-        ASSERT_TRUE(even ? settings_write("10.0.0.2", "2222", "bbbb", "bbbb")
+        EXPECT_TRUE(even ? settings_write("10.0.0.2", "2222", "bbbb", "bbbb")
                          : settings_write("10.0.0.1", "1111", "aaaa", "aaaa"));
         settings_read(device);
     }

@@ -3,48 +3,19 @@
 // wall-clock bound is the one on the stop.
 #include "link/supervisor.h"
 
-#include <gtest/gtest.h>
+#include "test_support.h"
+
+#include "link/settings_file.h"
+#include "status/device_requests.h"
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <condition_variable>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <functional>
 #include <memory>
-#include <mutex>
-#include <string>
-#include <thread>
-#include <vector>
 
-#include "link/console_link.h"
-#include "link/link_flags.h"
-#include "link/link_timing.h"
-#include "link/settings_file.h"
-#include "link/socket_layer.h"
-#include "status/device_record.h"
-#include "status/device_requests.h"
-#include "status/view_hooks.h"
-#include "unitsim.h"
-
-#ifdef _WIN32
-#include <winsock2.h>
-#include <ws2tcpip.h>
-#include <windows.h>
-#include <process.h>
-#else
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-#endif
+using namespace ts;
 
 namespace {
-
-typedef std::chrono::steady_clock Clock;
 
 const char kEsnA[] = "123456789012345";
 const char kEsnB[] = "987654321098765";
@@ -150,109 +121,13 @@ bool wait_full(const char* esn, size_t from = 0) {
 // Waits until the receive and login loops have idled n more ticks: the worker is then
 // inside a wait. False after 10 s.
 bool wait_idle_ticks(unsigned long n) {
-    unsigned long start = idle_ticks_waited.load();
-    Clock::time_point give_up = Clock::now() + std::chrono::seconds(10);
-    while (idle_ticks_waited.load() < start + n) {
-        if (Clock::now() > give_up) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return wait_ticks(idle_ticks_waited.load() + n);
 }
-
-std::string read_file(const std::string& path) {
-    std::string text;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == nullptr) return text;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, file)) > 0)
-        text.append(buf, n);
-    fclose(file);
-    return text;
-}
-
-std::string temp_path(const char* what) {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    char name[512];
-#ifdef _WIN32
-    char dir[MAX_PATH];
-    GetTempPathA(sizeof dir, dir);
-    snprintf(name, sizeof name, "%svorlix_sup_%d_%s_%s", dir, _getpid(), info->name(), what);
-#else
-    const char* dir = getenv("TMPDIR");
-    snprintf(name, sizeof name, "%s/vorlix_sup_%d_%s_%s", dir && *dir ? dir : "/tmp",
-             static_cast<int>(getpid()), info->name(), what);
-#endif
-    return name;
-}
-
-// A loopback listener that never accepts, its backlog filled, so a further connect to it
-// hangs unanswered (its SYNs are dropped) without any traffic leaving the machine.
-#ifdef _WIN32
-typedef SOCKET RawSocket;
-const RawSocket kNoRaw = INVALID_SOCKET;
-void raw_close(RawSocket s) {
-    closesocket(s);
-}
-void raw_nonblocking(RawSocket s) {
-    u_long on = 1;
-    ioctlsocket(s, FIONBIO, &on);
-}
-#else
-typedef int RawSocket;
-const RawSocket kNoRaw = -1;
-void raw_close(RawSocket s) {
-    close(s);
-}
-void raw_nonblocking(RawSocket s) {
-    fcntl(s, F_SETFL, fcntl(s, F_GETFL) | O_NONBLOCK);
-}
-#endif
-
-struct FullListener {
-    RawSocket listener = kNoRaw;
-    std::vector<RawSocket> fillers;
-    int port = -1;
-
-    bool open() {
-        listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        if (listener == kNoRaw) return false;
-        sockaddr_in addr = {};
-        addr.sin_family = AF_INET;
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        addr.sin_port = 0;
-        if (bind(listener, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return false;
-        if (listen(listener, 0) != 0) return false;
-        socklen_t length = sizeof addr;
-        if (getsockname(listener, reinterpret_cast<sockaddr*>(&addr), &length) != 0) return false;
-        port = ntohs(addr.sin_port);
-        for (int i = 0; i < 3; ++i) {
-            RawSocket s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-            if (s == kNoRaw) return false;
-            raw_nonblocking(s);
-            connect(s, reinterpret_cast<sockaddr*>(&addr), sizeof addr); // in progress
-            fillers.push_back(s);
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(50)); // handshakes settle
-        return true;
-    }
-    ~FullListener() {
-        for (RawSocket s : fillers)
-            raw_close(s);
-        if (listener != kNoRaw) raw_close(listener);
-    }
-};
 
 class Supervisor : public ::testing::Test {
   protected:
     void SetUp() override {
-        net_startup(); // the raw sockets of the tests on Windows
-        device_record_init();
-        request_flags = 0;
-        reconnect_request = 0;
-        stop_reset();
-        tick_ms = 1;
-        second_ms = 10;
+        reset_globals(1, 10);
         worker_seconds = 0;
         {
             std::lock_guard<std::mutex> guard(recorder.lock);
@@ -275,15 +150,10 @@ class Supervisor : public ::testing::Test {
         view_hooks = {nullptr, nullptr, nullptr};
         recorder.action = nullptr;
         recorder.watched = nullptr;
-        stop_reset();
-        request_flags = 0;
-        reconnect_request = 0;
-        tick_ms = 100;
-        second_ms = 1000;
+        reset_globals(100, 1000);
         remove(conf_path.c_str());
         remove(log_path.c_str());
         settings_set_path("telnet.conf");
-        net_cleanup();
     }
 
     // A frozen stand-in on a free loopback port; the first one is watched by the recorder.
@@ -325,8 +195,7 @@ class Supervisor : public ::testing::Test {
         Clock::time_point start = Clock::now();
         stop_request();
         worker.join();
-        return static_cast<long>(
-            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count());
+        return elapsed_ms(start);
     }
 
     std::vector<std::unique_ptr<unitsim::Server>> units; // outlive the worker (TearDown)

@@ -1,31 +1,10 @@
 // The stand-in's console conventions, seen through a raw socket client of the test's own:
 // the viewer's link and poll tests rely on exactly these bytes.
-#include "unitsim.h"
+#include "test_support.h"
 
-#include <gtest/gtest.h>
-#include <chrono>
-#include <cstdio>
 #include <fstream>
-#include <string>
-#include <thread>
 
-#ifdef _WIN32
-#include <winsock2.h>
-typedef SOCKET RawSocket;
-static void close_raw(RawSocket s) {
-    closesocket(s);
-}
-#else
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/select.h>
-#include <sys/socket.h>
-#include <unistd.h>
-typedef int RawSocket;
-static void close_raw(RawSocket s) {
-    close(s);
-}
-#endif
+using namespace ts;
 
 namespace {
 
@@ -33,39 +12,18 @@ const char* const kPrompt = "VORLIX:/# ";
 
 // A blocking loopback client that reads with a timeout.
 struct Client {
+    NetUser net;
     RawSocket s;
     bool closed = false; // the peer closed the connection
 
-    explicit Client(int port) {
-#ifdef _WIN32
-        WSADATA data;
-        WSAStartup(0x0202, &data);
-#endif
-        s = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in a = {};
-        a.sin_family = AF_INET;
-        a.sin_port = htons(static_cast<unsigned short>(port));
-        a.sin_addr.s_addr = htonl(0x7f000001);
-        EXPECT_EQ(0, connect(s, reinterpret_cast<sockaddr*>(&a), sizeof a));
-    }
-    ~Client() {
-        close_raw(s);
-#ifdef _WIN32
-        WSACleanup();
-#endif
-    }
-    void send_text(const std::string& t) {
-        EXPECT_EQ(static_cast<int>(t.size()), send(s, t.data(), static_cast<int>(t.size()), 0));
-    }
+    explicit Client(int port) : s(raw_connect(port)) { EXPECT_NE(kNoRaw, s); }
+    ~Client() { raw_close(s); }
+    void send_text(const std::string& t) { EXPECT_TRUE(raw_send(s, t)); }
     // One receive: what arrived within timeout_ms ("" on timeout or close).
     std::string chunk(int timeout_ms = 2000) {
-        fd_set set;
-        FD_ZERO(&set);
-        FD_SET(s, &set);
-        timeval tv = {timeout_ms / 1000, (timeout_ms % 1000) * 1000};
-        if (select(static_cast<int>(s) + 1, &set, nullptr, nullptr, &tv) <= 0) return "";
+        if (!raw_readable(s, timeout_ms)) return "";
         char buf[4096];
-        int n = recv(s, buf, sizeof buf, 0);
+        int n = raw_recv(s, buf, sizeof buf);
         if (n <= 0) closed = true;
         return n > 0 ? std::string(buf, static_cast<size_t>(n)) : "";
     }
