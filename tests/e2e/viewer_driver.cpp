@@ -348,7 +348,7 @@ bool TrayWatcher::load(const std::string& exe_path) {
     return true;
 }
 
-int TrayWatcher::shown_icon() const {
+int TrayWatcher::shown_icon(POINT* center) const {
     HWND taskbar = FindWindowA("Shell_TrayWnd", nullptr);
     if (!taskbar) return 0;
     RECT area;
@@ -378,11 +378,41 @@ int TrayWatcher::shown_icon() const {
                 for (int py = 0; py < 16 && differing <= 8; ++py)
                     for (int px = 0; px < 16 && differing <= 8; ++px)
                         if (screen.at(x + px, y + py) != drawn.at(px, py)) ++differing;
-                if (differing <= 8) return picture.id;
+                if (differing > 8) continue;
+                if (center) *center = POINT{area.left + x + 8, area.top + y + 8};
+                return picture.id;
             }
         }
     }
     return 0;
+}
+
+namespace {
+
+HWND visible_tooltip() {
+    HWND tip = nullptr;
+    while ((tip = FindWindowExA(nullptr, tip, "tooltips_class32", nullptr)) != nullptr)
+        if (IsWindowVisible(tip)) return tip;
+    return nullptr;
+}
+
+void pointer_off_taskbar() {
+    SetCursorPos(512, 300);
+    wait_until([] { return visible_tooltip() == nullptr; }, 2000);
+}
+
+} // namespace
+
+std::string TrayWatcher::tooltip() const {
+    pointer_off_taskbar();
+    POINT center;
+    if (!shown_icon(&center)) return std::string();
+    SetCursorPos(center.x, center.y);
+    HWND tip = nullptr;
+    wait_until([&] { return (tip = visible_tooltip()) != nullptr; }, 3000);
+    std::string text = tip ? window_text(tip) : std::string();
+    pointer_off_taskbar();
+    return text;
 }
 
 } // namespace e2e

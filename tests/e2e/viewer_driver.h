@@ -106,8 +106,13 @@ std::string trimmed(const std::string& text);
 class TrayWatcher {
   public:
     bool load(const std::string& exe_path); // icons 130-135 and 139 at 16 x 16
-    // Resource number of the viewer icon now visible in the notification area, 0 if none.
-    int shown_icon() const;
+    // Resource number of the viewer icon now visible in the notification area, 0 if none;
+    // *center gets its middle in screen coordinates.
+    int shown_icon(POINT* center = nullptr) const;
+    // The tooltip the notification area shows while the pointer rests on the viewer's icon
+    // (read with WM_GETTEXT from the shell's tooltip window); "" when no icon or no tooltip
+    // showed. The pointer is moved off the taskbar again afterwards.
+    std::string tooltip() const;
 
   private:
     struct Picture {

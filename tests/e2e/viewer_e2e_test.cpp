@@ -25,6 +25,8 @@ const int kIdleLimitMs = 30000;
 const char kUser[] = "admin";
 const char kPassword[] = "vorlix";
 const char kExitQuestion[] = "Are you sure you want to terminate this program?";
+const char kTooltip[] = "IMEI: 123456789012345\nWWAN IP: 100.100.100.100\nRSSI: 75 %";
+const char kBlankTooltip[] = "IMEI: \nWWAN IP: \nRSSI: ";
 
 unitsim::Config frozen_unit() {
     unitsim::Config config;
@@ -301,6 +303,7 @@ TEST_F(ViewerTest, StatusWindowShowsTheUnitOnBothPagesWithinOneCycle) {
     // Signal 75 % with a WWAN address: three bars of four.
     EXPECT_TRUE(wait_until([this] { return tray.shown_icon() == 132; }, 3000))
         << "tray shows icon " << tray.shown_icon();
+    EXPECT_EQ(tray.tooltip(), kTooltip);
     // The window opens on the General page; the Wi-Fi page is hidden but filled all the same.
     HWND general = GetParent(find_descendant(status, 1012));
     HWND wifi = GetParent(find_descendant(status, 1039));
@@ -348,6 +351,7 @@ TEST_F(ViewerTest, StoppedUnitBlanksTheStatusAndItsReturnRefillsIt) {
     EXPECT_TRUE(wait_blank(kOneCycleMs)) << "status not blank within one cycle";
     EXPECT_TRUE(wait_until([this] { return tray.shown_icon() == 135; }, 3000))
         << "tray shows icon " << tray.shown_icon() << " without a unit";
+    EXPECT_EQ(tray.tooltip(), kBlankTooltip);
     ASSERT_EQ(unit.start(port), port);
     // No action: the next attempt after the retry pause logs in and queries.
     EXPECT_TRUE(wait_unit(kRetryPauseMs + kOneCycleMs));
@@ -413,6 +417,7 @@ TEST_F(ViewerTest, LogFileCapturesFourCommandsAndReportsTheFile) {
     ASSERT_TRUE(box) << "no report after the capture";
     EXPECT_EQ(box_text(box), "Generated Log File : " + path);
     EXPECT_EQ(log_file(path), captured(4));
+    EXPECT_EQ(tray.tooltip(), kTooltip); // "Logging..." is gone before the report
     press_ok(box);
     EXPECT_TRUE(wait_until([&] { return !IsWindow(box); }, 3000));
     EXPECT_EQ(unit.stats().connections, 1);
@@ -565,6 +570,8 @@ TEST_F(ViewerTest, ExitDuringACapture) {
     ASSERT_TRUE(wait_unit(kOneCycleMs));
     capture_to(folder.file("never.TXT"));
     ASSERT_TRUE(wait_until([this] { return has_command(unit, "cmd showstate"); }, 3000));
+    // The tooltip's first 63 characters: the RSSI value falls off the end.
+    EXPECT_EQ(tray.tooltip(), "Logging...\nIMEI: 123456789012345\nWWAN IP: 100.100.100.100\nRSSI:");
     exit_from_menu();
 }
 
