@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <map>
 
 using namespace e2e;
@@ -238,7 +239,9 @@ class ViewerTest : public ::testing::Test {
         DWORD answered = GetTickCount();
         DWORD code = 1234;
         ASSERT_TRUE(viewer.wait_exit(1000, &code)) << "still running 1 s after OK on Exit";
-        EXPECT_LT(GetTickCount() - answered, 1000u);
+        DWORD took = GetTickCount() - answered;
+        EXPECT_LT(took, 1000u);
+        printf("[ figures  ] process ended %lu ms after OK on Exit\n", took);
         EXPECT_EQ(code, 0u);
         EXPECT_TRUE(wait_until([this] { return tray.shown_icon() == 0; }, 2000))
             << "icon " << tray.shown_icon() << " still in the notification area";
@@ -399,6 +402,7 @@ TEST_F(ViewerTest, SettingsSavedInTheDialogMoveTheViewerToAnotherUnit) {
     EXPECT_TRUE(wait_until([&] { return second.stats().logins >= 1; }, 3000));
     DWORD moved = GetTickCount() - saved;
     EXPECT_LE(moved, 1500u) << "logged in to the second unit " << moved << " ms after Connect";
+    printf("[ figures  ] logged in to the second unit %lu ms after Connect\n", moved);
     std::string conf;
     ASSERT_TRUE(read_file(folder.file("telnet.conf"), &conf));
     EXPECT_EQ(conf, "IP=\"127.0.0.1\"\nPORT=\"" + std::to_string(second_port) +
