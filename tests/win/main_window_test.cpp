@@ -1,15 +1,12 @@
-// The hidden main window with its real worker: creation, hiding, taskbar restart, and the
-// stop from every state of the worker.
+// The hidden main window with its real worker: creation, hiding, taskbar restart, the tray
+// callback, Exit, and the stop from every state of the worker.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cstdio>
-#include <thread>
 #include <string>
 
 #include "link/link_flags.h"
 #include "link/link_timing.h"
-#include "link/settings_file.h"
 #include "res/resource.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
@@ -22,6 +19,8 @@
 
 namespace {
 
+typedef std::vector<std::string> Texts;
+
 class ShellMainWindow : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -30,16 +29,11 @@ class ShellMainWindow : public ::testing::Test {
             taskbar_created_message = RegisterWindowMessageA("TaskbarCreated");
         register_main_window_class(GetModuleHandleA(nullptr)); // fails harmlessly when done
         remove(shelltest::private_settings_path().c_str());
-        tick_ms = 100;
-        second_ms = 1000;
         request_flags = 0;
     }
     void TearDown() override {
-        if (window_ && IsWindow(window_)) DestroyWindow(window_);
-        shelltest::take_quit();
-        main_window = nullptr;
+        close();
         remove(shelltest::private_settings_path().c_str());
-        tick_ms = 100;
         second_ms = 1000;
         request_flags = 0;
     }
@@ -47,9 +41,15 @@ class ShellMainWindow : public ::testing::Test {
         window_ = create_main_window(GetModuleHandleA(nullptr));
         ASSERT_NE(window_, nullptr);
     }
+    void close() {
+        if (window_ && IsWindow(window_)) DestroyWindow(window_);
+        shelltest::take_quit();
+        main_window = window_ = nullptr;
+    }
     bool worker_running() const {
         return worker_thread && WaitForSingleObject(worker_thread, 0) == WAIT_TIMEOUT;
     }
+    bool icon_present() const { return shelltest::tray_icon_present(window_, TRAY_ICON_ID); }
     // Sends WM_DESTROY as Exit does and returns how long its handling took.
     ULONGLONG destroy_ms() {
         ULONGLONG start = GetTickCount64();
@@ -60,19 +60,17 @@ class ShellMainWindow : public ::testing::Test {
     HWND window_ = nullptr;
 };
 
-TEST_F(ShellMainWindow, CreationPutsUpTheIconAndStartsTheWorker) {
+TEST_F(ShellMainWindow, CreationHidingTaskbarRestartTrayClicksAndExit) {
     reconnect_request = 1;
-    request_flags = 0;
     create();
     EXPECT_EQ(main_window, window_);
     EXPECT_EQ(reconnect_request.load(), 0);
     EXPECT_EQ(device.socket.load(), NO_SOCKET);
-    EXPECT_TRUE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
+    EXPECT_TRUE(icon_present());
     EXPECT_EQ(last_tray_icon, 135);
     EXPECT_NE(tray_data.hIcon, nullptr);
     EXPECT_STREQ(tray_data.szTip, "IMEI: \nWWAN IP: \nRSSI: ");
     EXPECT_EQ(tray_data.cbSize, static_cast<DWORD>(NOTIFYICONDATAA_V1_SIZE));
-    EXPECT_EQ(tray_data.hWnd, window_);
     EXPECT_EQ(tray_data.uID, 2000u);
     EXPECT_EQ(tray_data.uFlags, 7u);
     EXPECT_EQ(tray_data.uCallbackMessage, 5u);
@@ -80,128 +78,69 @@ TEST_F(ShellMainWindow, CreationPutsUpTheIconAndStartsTheWorker) {
     EXPECT_NE(view_hooks.refresh_views, nullptr);
     EXPECT_NE(view_hooks.update_tray, nullptr);
     EXPECT_NE(view_hooks.show_report, nullptr);
-
-    char title[64] = "";
-    GetWindowTextA(window_, title, sizeof(title));
-    EXPECT_STREQ(title, "VORLIX Connection Status");
+    EXPECT_EQ(shelltest::text_of(window_), "VORLIX Connection Status");
     EXPECT_FALSE(IsWindowVisible(window_));
     RECT box;
     GetWindowRect(window_, &box);
     EXPECT_EQ(box.right - box.left, 350);
     EXPECT_EQ(box.bottom - box.top, 525);
     EXPECT_EQ(GetWindowLongA(window_, GWL_STYLE) & 0x00CF0000, 0x00C80000);
-}
 
-TEST_F(ShellMainWindow, CloseHidesAndTheProgramRunsOn) {
-    create();
+    // WM_CLOSE hides, and the program runs on.
     ShowWindow(window_, SW_SHOW);
     EXPECT_EQ(SendMessageA(window_, WM_CLOSE, 0, 0), 0);
     EXPECT_TRUE(IsWindow(window_));
     EXPECT_FALSE(IsWindowVisible(window_));
     EXPECT_FALSE(shelltest::take_quit());
     EXPECT_TRUE(worker_running());
-    EXPECT_TRUE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
-}
+    EXPECT_TRUE(icon_present());
 
-TEST_F(ShellMainWindow, TaskbarCreatedPutsTheIconUpAgain) {
-    create();
+    // A taskbar restart forgets the icon; TaskbarCreated puts it up again and hides.
     NOTIFYICONDATAA gone = tray_data;
-    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone)); // what a taskbar restart does
-    ASSERT_FALSE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone));
+    ASSERT_FALSE(icon_present());
     ShowWindow(window_, SW_SHOW);
     EXPECT_EQ(SendMessageA(window_, taskbar_created_message, 0, 0), 0);
-    EXPECT_TRUE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
+    EXPECT_TRUE(icon_present());
     EXPECT_FALSE(IsWindowVisible(window_));
-    EXPECT_TRUE(worker_running());
-}
 
-// Watches for the popup menu, says whether it came, and dismisses it with Escape.
-struct MenuWatch {
-    std::atomic<bool> seen{false};
-    std::atomic<bool> done{false};
-    std::thread thread;
-    MenuWatch()
-        : thread([this] {
-              while (!done) {
-                  HWND popup = FindWindowA("#32768", nullptr);
-                  if (popup && IsWindowVisible(popup)) {
-                      seen = true;
-                      PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
-                      return;
-                  }
-                  Sleep(5);
-              }
-          }) {}
-    ~MenuWatch() { stop(); }
-    void stop() {
-        done = true;
-        if (thread.joinable()) thread.join();
-    }
-};
-
-TEST_F(ShellMainWindow, TrayRightClickOpensTheMenuAndOtherMouseEventsDoNothing) {
-    create();
-    {
-        MenuWatch watch;
-        EXPECT_EQ(SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, WM_MOUSEMOVE), 0);
-        EXPECT_EQ(SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, WM_RBUTTONDOWN), 0);
-        EXPECT_EQ(SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, WM_LBUTTONDBLCLK), 0);
-        Sleep(50);
-        watch.stop();
-        EXPECT_FALSE(watch.seen);
-    }
-    MenuWatch watch;
+    // Only a right click opens the menu; dismissing it runs no command.
+    shelltest::Responder boxes("VORLIX Viewer", {IDCANCEL});
+    shelltest::MenuWatch quiet;
+    for (LPARAM event : {WM_MOUSEMOVE, WM_RBUTTONDOWN, WM_LBUTTONDBLCLK})
+        EXPECT_EQ(SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, event), 0);
+    Sleep(50);
+    EXPECT_EQ(quiet.stop(), Texts{});
+    shelltest::MenuWatch menu;
     EXPECT_EQ(SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, WM_RBUTTONUP), 0);
-    watch.stop();
-    EXPECT_TRUE(watch.seen);
-    EXPECT_TRUE(worker_running()); // dismissed: no command ran
-}
+    EXPECT_EQ(menu.stop(), (Texts{"3000 Exit", "5000 About", "8000 Powercycle...", "-",
+                                  "7000 Start Telnet Session", "6000 Connection Configuration",
+                                  "4000 VORLIX Connection Status", "-", "9000 Log File"}));
+    Sleep(30); // a box that would come late is still seen
 
-TEST_F(ShellMainWindow, ExitWithCancelLeavesEverythingRunning) {
-    create();
-    shelltest::Responder responder("VORLIX Viewer", {IDCANCEL});
+    // Exit with Cancel leaves everything running.
     run_tray_command(IDM_EXIT);
-    responder.stop();
-    EXPECT_EQ(responder.texts(),
-              std::vector<std::string>{"Are you sure you want to terminate this program?"});
+    EXPECT_EQ(boxes.stop(), Texts{"Are you sure you want to terminate this program?"});
     EXPECT_TRUE(worker_running());
-    EXPECT_TRUE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
+    EXPECT_TRUE(icon_present());
     EXPECT_FALSE(shelltest::take_quit());
-}
 
-TEST_F(ShellMainWindow, ExitWithOkRemovesTheIconStopsTheWorkerAndQuitsWithZero) {
-    create();
-    shelltest::Responder responder("VORLIX Viewer", {IDOK});
+    // Exit with OK removes the icon, stops the worker and quits with 0, within a second.
+    shelltest::Responder ok("VORLIX Viewer", {IDOK});
     ULONGLONG start = GetTickCount64();
     run_tray_command(IDM_EXIT);
     ULONGLONG took = GetTickCount64() - start;
-    responder.stop();
-    EXPECT_EQ(responder.texts().size(), 1u);
+    EXPECT_EQ(ok.stop().size(), 1u);
     EXPECT_EQ(worker_thread, nullptr);
-    EXPECT_FALSE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
+    EXPECT_FALSE(icon_present());
     int code = -7;
     EXPECT_TRUE(shelltest::take_quit(&code));
     EXPECT_EQ(code, 0);
     EXPECT_LT(took, 1000u);
 }
 
-// A unit that answers the login and then goes silent on `silent_command` ("" : every one).
-struct SilentUnit {
-    unitsim::Server server;
-    explicit SilentUnit(const char* silent_command) {
-        unitsim::Fault fault;
-        fault.command = silent_command;
-        fault.silence = true;
-        server.add_fault(fault);
-        int port = server.start(0);
-        char port_text[16];
-        snprintf(port_text, sizeof(port_text), "%d", port);
-        shelltest::write_settings_file("127.0.0.1", port_text, "admin", "vorlix");
-    }
-};
-
-bool wait_for_command(const unitsim::Server& server, const std::string& command, int timeout_ms) {
-    for (int waited = 0; waited < timeout_ms; waited += 10) {
+bool wait_for_command(const unitsim::Server& server, const std::string& command) {
+    for (int waited = 0; waited < 5000; waited += 10) {
         for (const std::string& seen : server.stats().commands)
             if (seen == command) return true;
         MSG message;
@@ -211,61 +150,9 @@ bool wait_for_command(const unitsim::Server& server, const std::string& command,
     return false;
 }
 
-TEST_F(ShellMainWindow, StopsWithinASecondDuringAPoll) {
-    SilentUnit unit("");
-    second_ms = 20;
-    create();
-    ASSERT_TRUE(unit.server.wait_logins(1, 5000));
-    ASSERT_TRUE(unit.server.wait_commands(1, 5000)); // the poll now waits for its reply
-    EXPECT_LT(destroy_ms(), 1000u);
-    EXPECT_EQ(worker_thread, nullptr);
-    EXPECT_EQ(device.socket.load(), NO_SOCKET);
-    EXPECT_FALSE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
-}
-
-TEST_F(ShellMainWindow, StopsWithinASecondWhileTheCaptureReportIsOpen) {
-    unitsim::Config config;
-    config.frozen = true;
-    unitsim::Server server(config);
-    int port = server.start(0);
-    char port_text[16];
-    snprintf(port_text, sizeof(port_text), "%d", port);
-    shelltest::write_settings_file("127.0.0.1", port_text, "admin", "vorlix");
-    second_ms = 20;
-    create();
-    ASSERT_TRUE(server.wait_logins(1, 5000));
-    char path[MAX_PATH];
-    snprintf(path, sizeof(path), "%s.log", shelltest::private_settings_path().c_str());
-    request_log_capture(path);
-    HWND report = shelltest::wait_dialog("VORLIX Viewer", 5000); // the worker's own box
-    ASSERT_NE(report, nullptr);
-    char text[512] = "";
-    GetDlgItemTextA(report, 0xFFFF, text, sizeof(text));
-    EXPECT_EQ(std::string(text), std::string("Generated Log File : ") + path);
-    EXPECT_LT(destroy_ms(), 1000u);
-    EXPECT_EQ(worker_thread, nullptr);
-    EXPECT_FALSE(IsWindow(report));
-    remove(path);
-}
-
-TEST_F(ShellMainWindow, StopsWithinASecondDuringACapture) {
-    SilentUnit unit("cmd showconfig");
-    second_ms = 20;
-    create();
-    ASSERT_TRUE(unit.server.wait_logins(1, 5000));
-    char path[MAX_PATH];
-    snprintf(path, sizeof(path), "%s.log", shelltest::private_settings_path().c_str());
-    request_log_capture(path);
-    ASSERT_TRUE(wait_for_command(unit.server, "cmd showconfig", 5000));
-    EXPECT_LT(destroy_ms(), 1000u);
-    EXPECT_EQ(worker_thread, nullptr);
-    EXPECT_EQ(shelltest::find_dialog("VORLIX Viewer"), nullptr);
-    remove(path);
-}
-
 // The worker's refresh writes the status window's texts with messages sent to the main
 // thread; the stop must keep delivering them or both threads wait for each other. A label
-// of the test thread stands in for the status window, whose single instance other tests
+// of the test thread stands in for the status window, whose single instance another test
 // of this process may already have used.
 HWND refresh_label = nullptr;
 void refresh_through_label() {
@@ -273,28 +160,59 @@ void refresh_through_label() {
     refresh_views();
 }
 
-TEST_F(ShellMainWindow, StopsWithinASecondWhileTheWorkerWritesAWindowOfTheMainThread) {
-    unitsim::Config config;
-    config.frozen = true;
-    unitsim::Server server(config);
-    int port = server.start(0);
-    char port_text[16];
-    snprintf(port_text, sizeof(port_text), "%d", port);
-    shelltest::write_settings_file("127.0.0.1", port_text, "admin", "vorlix");
-    refresh_label = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                    GetModuleHandleA(nullptr), nullptr);
+TEST_F(ShellMainWindow, StopsWithinASecondFromEveryStateOfTheWorker) {
+    std::string log = shelltest::private_settings_path() + ".log";
     second_ms = 20;
-    create();
-    view_hooks.refresh_views = refresh_through_label;
-    ASSERT_TRUE(server.wait_logins(1, 5000));
-    ASSERT_TRUE(server.wait_commands(18, 5000)); // a whole poll has run
-    Sleep(300); // not pumping: the refresh after the poll now waits in its send
-    EXPECT_LT(destroy_ms(), 1000u);
-    EXPECT_EQ(worker_thread, nullptr);
-    char text[32] = "";
-    GetWindowTextA(refresh_label, text, sizeof(text));
-    EXPECT_STREQ(text, "refreshed");
-    DestroyWindow(refresh_label);
+    enum { poll, capture, report_box, refresh_send };
+    for (int state : {poll, capture, report_box, refresh_send}) {
+        SCOPED_TRACE(state);
+        unitsim::Config config;
+        config.frozen = true;
+        unitsim::Server server(config);
+        unitsim::Fault fault; // the unit answers the login, then goes silent
+        fault.command = state == capture ? "cmd showconfig" : "";
+        fault.silence = true;
+        if (state == poll || state == capture) server.add_fault(fault);
+        shelltest::serve_settings(server);
+        create();
+        if (state == refresh_send) {
+            refresh_label = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                            GetModuleHandleA(nullptr), nullptr);
+            view_hooks.refresh_views = refresh_through_label;
+        }
+        ASSERT_TRUE(server.wait_logins(1, 5000));
+        HWND report = nullptr;
+        if (state == poll) {
+            ASSERT_TRUE(server.wait_commands(1, 5000)); // the poll now waits for its reply
+        } else if (state == refresh_send) {
+            ASSERT_TRUE(server.wait_commands(18, 5000)); // a whole poll has run
+            Sleep(300); // not pumping: the refresh after the poll now waits in its send
+        } else {
+            request_log_capture(log.c_str());
+            if (state == capture) {
+                ASSERT_TRUE(wait_for_command(server, "cmd showconfig"));
+            } else {
+                report = shelltest::wait_dialog("VORLIX Viewer", 5000); // the worker's own box
+                ASSERT_NE(report, nullptr);
+                EXPECT_EQ(shelltest::text_of(report, 0xFFFF), "Generated Log File : " + log);
+            }
+        }
+        EXPECT_LT(destroy_ms(), 1000u);
+        EXPECT_EQ(worker_thread, nullptr);
+        EXPECT_EQ(device.socket.load(), NO_SOCKET);
+        EXPECT_FALSE(icon_present());
+        EXPECT_EQ(shelltest::find_dialog("VORLIX Viewer"), nullptr);
+        if (report) {
+            EXPECT_FALSE(IsWindow(report));
+        }
+        if (state == refresh_send) {
+            EXPECT_EQ(shelltest::text_of(refresh_label), "refreshed");
+            DestroyWindow(refresh_label);
+            view_hooks.refresh_views = refresh_views;
+        }
+        close();
+        remove(log.c_str());
+    }
 }
 
 } // namespace

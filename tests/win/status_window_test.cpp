@@ -22,7 +22,7 @@
 #include "status/device_record.h"
 #include "status/poll_cycle.h"
 #include "statuswin/status_window.h"
-#include "ui_script.h"
+#include "shell_test_support.h"
 #include "unitsim.h"
 
 namespace {
@@ -36,11 +36,8 @@ std::string blanks(size_t n) {
     return std::string(n, ' ');
 }
 
-std::string text_of(HWND window) {
-    char text[128] = "";
-    GetWindowTextA(window, text, sizeof(text));
-    return text;
-}
+using shelltest::rect_in_parent;
+using shelltest::text_of;
 
 // ---- the map link goes through the seam ----
 
@@ -75,16 +72,6 @@ HWND make_owner() {
     RegisterClassA(&wc);
     return CreateWindowExA(0, wc.lpszClassName, "owner", WS_CAPTION | WS_SYSMENU, CW_USEDEFAULT,
                            CW_USEDEFAULT, 350, 525, nullptr, nullptr, wc.hInstance, nullptr);
-}
-
-BOOL CALLBACK count_status_dialogs(HWND window, LPARAM count) {
-    DWORD pid = 0;
-    GetWindowThreadProcessId(window, &pid);
-    char name[16] = "";
-    GetClassNameA(window, name, sizeof(name));
-    if (pid == GetCurrentProcessId() && strcmp(name, "#32770") == 0 && text_of(window) == title)
-        ++*reinterpret_cast<int*>(count);
-    return TRUE;
 }
 
 struct Pages {
@@ -160,9 +147,7 @@ const Row rows[] = {
 void expect_rect(HWND parent, HWND control, int x, int y, int w, int h) {
     RECT want = {x, y, w, h};
     MapDialogRect(parent, &want);
-    RECT got;
-    GetWindowRect(control, &got);
-    MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&got), 2);
+    RECT got = rect_in_parent(control);
     EXPECT_EQ(got.left, want.left);
     EXPECT_EQ(got.top, want.top);
     EXPECT_EQ(got.right - got.left, want.right);
@@ -217,10 +202,7 @@ struct FixedSearch {
 };
 BOOL CALLBACK match_fixed(HWND child, LPARAM param) {
     auto* search = reinterpret_cast<FixedSearch*>(param);
-    HWND page = GetParent(child);
-    RECT r;
-    GetWindowRect(child, &r);
-    MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&r), 2);
+    RECT r = rect_in_parent(child);
     char name[16] = "";
     GetClassNameA(child, name, sizeof(name));
     LONG style = GetWindowLongA(child, GWL_STYLE);
@@ -237,8 +219,7 @@ BOOL CALLBACK match_fixed(HWND child, LPARAM param) {
 class StatusWindow : public ::testing::Test {
   protected:
     void SetUp() override {
-        INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
-        InitCommonControlsEx(&icc);
+        shelltest::init_shell_classes();
         net_startup();
         device_record_init();
         request_flags = 0;
@@ -270,14 +251,12 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
     hide_status_window();
     EXPECT_EQ(status_window_shown, 0);
     EXPECT_EQ(status_window_handle(), nullptr);
-    int dialogs = 0;
-    EnumWindows(count_status_dialogs, reinterpret_cast<LPARAM>(&dialogs));
-    EXPECT_EQ(dialogs, 0);
+    EXPECT_EQ(shelltest::count_windows(title), 0);
     device_record_init();
 
     HWND owner = make_owner();
     ASSERT_NE(owner, nullptr);
-    ui_script::Driver d;
+    shelltest::Driver d;
     unitsim::Config config;
     config.frozen = true;
     unitsim::Server unit(config);
@@ -402,9 +381,7 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             EXPECT_EQ(bm.bmHeight, 47);
             RECT spot = {68, 151, 0, 0};
             MapDialogRect(pages.general, &spot);
-            RECT at;
-            GetWindowRect(picture, &at);
-            MapWindowPoints(nullptr, pages.general, reinterpret_cast<POINT*>(&at), 2);
+            RECT at = rect_in_parent(picture);
             EXPECT_EQ(at.left, spot.left);
             EXPECT_EQ(at.top, spot.top);
 
@@ -485,9 +462,7 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             d.flush();
             reopen("while displayed", false);
             EXPECT_FALSE(IsIconic(dlg));
-            dialogs = 0;
-            EnumWindows(count_status_dialogs, reinterpret_cast<LPARAM>(&dialogs));
-            EXPECT_EQ(dialogs, 1);
+            EXPECT_EQ(shelltest::count_windows(title), 1);
             EXPECT_EQ(d.get<HWND>([] { return status_window_handle(); }), dlg);
 
             // The map link: the position as stored, padding included; then blanks.

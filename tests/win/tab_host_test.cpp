@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "statuswin/tab_host.h"
-#include "ui_script.h"
+#include "shell_test_support.h"
 
 namespace {
 
@@ -135,8 +135,21 @@ void make_host(TestHost& t, DWORD tab_style, const LPCSTR* templates, int stretc
     tab_host_init(&t.host, t.tab, titles, templates, host_dialog_proc, on_size, stretch);
 }
 
-void select(TestHost& t, int index);
-int shown_page(TestHost& t);
+using shelltest::rect_in_parent;
+
+int shown_page(TestHost& t) {
+    int shown = -1;
+    for (int i = 0; i < t.host.page_count; ++i)
+        if (IsWindowVisible(t.host.pages[i])) shown = shown == -1 ? i : -2;
+    return shown;
+}
+
+void select(TestHost& t, int index) {
+    SendMessageA(t.tab, TCM_SETCURFOCUS, index, 0);
+    SendMessageA(t.tab, TCM_SETCURSEL, index, 0);
+    NMHDR hdr = {t.tab, static_cast<UINT_PTR>(tab_id), static_cast<UINT>(TCN_SELCHANGE)};
+    SendMessageA(t.dialog, WM_NOTIFY, tab_id, reinterpret_cast<LPARAM>(&hdr));
+}
 
 // As the status window does after set-up: select each tab once, which leaves only the
 // selected page visible.
@@ -152,38 +165,52 @@ void destroy_host(TestHost& t) {
     create_page_fn = CreateDialogParamA;
 }
 
-RECT rect_in_parent(HWND window) {
-    RECT r;
-    GetWindowRect(window, &r);
-    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
-    return r;
+int send_key(HWND dialog, HWND tab, WORD vkey) {
+    NMTCKEYDOWN key = {};
+    key.hdr = {tab, static_cast<UINT_PTR>(tab_id), static_cast<UINT>(TCN_KEYDOWN)};
+    key.wVKey = vkey;
+    return static_cast<int>(
+        SendMessageA(dialog, WM_NOTIFY, tab_id, reinterpret_cast<LPARAM>(&key)));
 }
 
-void init_common_controls() {
-    INITCOMMONCONTROLSEX icc = {sizeof(icc), ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
-    InitCommonControlsEx(&icc);
-}
+const LPCSTR three_pages[] = {two_buttons.name(), no_control.name(), one_button.name(), nullptr};
 
 class TabHostTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        init_common_controls();
+        shelltest::init_shell_classes();
         forwarded.clear();
         size_calls.clear();
     }
 };
 
-// ---- placement ----
+// ---- set-up and placement ----
 
-TEST_F(TabHostTest, StretchedPagesFillTheDisplayAreaForAllFourTabPositions) {
-    const LPCSTR pages[] = {two_buttons.name(), no_control.name(), one_button.name(), nullptr};
+TEST_F(TabHostTest, SetUpAndStretchedPagesOverTheDisplayAreaForAllFourTabPositions) {
     const DWORD styles[] = {0, TCS_BOTTOM, TCS_VERTICAL | TCS_MULTILINE,
                             TCS_VERTICAL | TCS_RIGHT | TCS_MULTILINE};
     for (int s = 0; s < 4; ++s) {
         SCOPED_TRACE(s);
         TestHost t;
-        make_host(t, styles[s], pages, 1);
+        make_host(t, styles[s], three_pages, 1);
         ASSERT_EQ(t.host.page_count, 3);
+        EXPECT_EQ(SendMessageA(t.tab, TCM_GETITEMCOUNT, 0, 0), 3);
+        EXPECT_EQ(reinterpret_cast<TabHost*>(GetWindowLongPtrA(t.tab, GWLP_USERDATA)), &t.host);
+        EXPECT_EQ(t.host.current_page, t.host.pages[0]);
+        for (int i = 0; i < 3; ++i) {
+            char text[32] = {};
+            TCITEMA item = {};
+            item.mask = TCIF_TEXT | TCIF_IMAGE;
+            item.pszText = text;
+            item.cchTextMax = sizeof(text);
+            ASSERT_TRUE(SendMessageA(t.tab, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item)));
+            EXPECT_STREQ(text, titles[i]);
+            EXPECT_EQ(item.iImage, -1);
+            EXPECT_EQ(GetParent(t.host.pages[i]), t.dialog);
+            EXPECT_EQ(reinterpret_cast<HWND>(GetWindowLongPtrA(t.host.pages[i], GWLP_USERDATA)),
+                      t.tab);
+            EXPECT_TRUE(IsWindowVisible(t.host.pages[i])); // set-up hides no page
+        }
 
         // Platform: the tab control's place and size in the dialog, and item 0's size.
         RECT tr = rect_in_parent(t.tab);
@@ -193,21 +220,13 @@ TEST_F(TabHostTest, StretchedPagesFillTheDisplayAreaForAllFourTabPositions) {
         int iw = item.right - item.left, ih = item.bottom - item.top;
         EXPECT_EQ(x, 13);
         EXPECT_EQ(w, 301);
-        RECT want;
-        switch (s) {
-        case 0:
-            want = {x + 4, y + ih + 6, x + 4 + w - 12, y + ih + 6 + h - ih - 16};
-            break;
-        case 1:
-            want = {x + 4, y + 6, x + 4 + w - 12, y + 6 + h - ih - 16};
-            break;
-        case 2:
-            want = {x + iw + 4, y + 6, x + iw + 4 + w - iw - 12, y + 6 + h - 12};
-            break;
-        default:
-            want = {x + 4, y + 6, x + 4 + w - iw - 12, y + 6 + h - 12};
-            break;
-        }
+        const RECT wants[] = {
+            {x + 4, y + ih + 6, x + 4 + w - 12, y + ih + 6 + h - ih - 16},
+            {x + 4, y + 6, x + 4 + w - 12, y + 6 + h - ih - 16},
+            {x + iw + 4, y + 6, x + iw + 4 + w - iw - 12, y + 6 + h - 12},
+            {x + 4, y + 6, x + 4 + w - iw - 12, y + 6 + h - 12},
+        };
+        const RECT& want = wants[s];
         DisplayArea area;
         page_display_area(t.tab, &area);
         EXPECT_EQ(area.x, want.left);
@@ -216,45 +235,14 @@ TEST_F(TabHostTest, StretchedPagesFillTheDisplayAreaForAllFourTabPositions) {
         EXPECT_EQ(area.height, want.bottom - want.top);
         for (int i = 0; i < 3; ++i) {
             RECT got = rect_in_parent(t.host.pages[i]);
-            EXPECT_EQ(got.left, want.left) << i;
-            EXPECT_EQ(got.top, want.top) << i;
-            EXPECT_EQ(got.right, want.right) << i;
-            EXPECT_EQ(got.bottom, want.bottom) << i;
-            // Raised above the tab control they lie on.
-            EXPECT_EQ(GetWindow(t.tab, GW_HWNDPREV) != nullptr, true);
+            EXPECT_TRUE(EqualRect(&got, &want)) << i;
         }
+        // Raised above the tab control they lie on.
+        EXPECT_NE(GetWindow(t.tab, GW_HWNDPREV), nullptr);
+        settle(t);
+        EXPECT_EQ(shown_page(t), 0);
         destroy_host(t);
     }
-}
-
-TEST_F(TabHostTest, SetUpLinksWindowsInsertsTitledTabsAndShowsPageZero) {
-    const LPCSTR pages[] = {two_buttons.name(), no_control.name(), one_button.name(), nullptr};
-    TestHost t;
-    make_host(t, 0, pages, 1);
-    EXPECT_EQ(SendMessageA(t.tab, TCM_GETITEMCOUNT, 0, 0), 3);
-    for (int i = 0; i < 3; ++i) {
-        char text[32] = {};
-        TCITEMA item = {};
-        item.mask = TCIF_TEXT | TCIF_IMAGE;
-        item.pszText = text;
-        item.cchTextMax = sizeof(text);
-        ASSERT_TRUE(SendMessageA(t.tab, TCM_GETITEMA, i, reinterpret_cast<LPARAM>(&item)));
-        EXPECT_STREQ(text, titles[i]);
-        EXPECT_EQ(item.iImage, -1);
-        EXPECT_EQ(GetParent(t.host.pages[i]), t.dialog);
-        EXPECT_EQ(reinterpret_cast<HWND>(GetWindowLongPtrA(t.host.pages[i], GWLP_USERDATA)), t.tab);
-    }
-    EXPECT_EQ(reinterpret_cast<TabHost*>(GetWindowLongPtrA(t.tab, GWLP_USERDATA)), &t.host);
-    EXPECT_EQ(GetWindowLongPtrA(t.dialog, GWLP_USERDATA), 0);
-    EXPECT_EQ(t.host.current_page, t.host.pages[0]);
-    // Set-up hides no page: the templates are visible.
-    for (int i = 0; i < 3; ++i)
-        EXPECT_TRUE(IsWindowVisible(t.host.pages[i]));
-    settle(t);
-    EXPECT_EQ(shown_page(t), 0);
-    EXPECT_EQ(t.host.on_size, no_size_handler);
-    EXPECT_EQ(t.host.on_notify, tab_host_notify);
-    destroy_host(t);
 }
 
 TEST_F(TabHostTest, CentredPagesUseRoundedDownHalvesAndLargerPagesSitTopLeft) {
@@ -285,15 +273,13 @@ TEST_F(TabHostTest, CentredPagesUseRoundedDownHalvesAndLargerPagesSitTopLeft) {
     t.host.place_centered(t.tab, 0);
     t.host.place_centered(t.tab, 1);
     RECT got = rect_in_parent(t.host.pages[0]);
-    EXPECT_EQ(got.left, ax + (aw - pw - 1) / 2);
-    EXPECT_EQ(got.top, ay + (ah - ph - 1) / 2);
-    EXPECT_EQ(got.right - got.left, pw);
-    EXPECT_EQ(got.bottom - got.top, ph);
+    RECT want = {ax + (aw - pw - 1) / 2, ay + (ah - ph - 1) / 2, 0, 0};
+    want.right = want.left + pw;
+    want.bottom = want.top + ph;
+    EXPECT_TRUE(EqualRect(&got, &want));
     got = rect_in_parent(t.host.pages[1]);
-    EXPECT_EQ(got.left, ax);
-    EXPECT_EQ(got.top, ay);
-    EXPECT_EQ(got.right - got.left, large_client.right); // not shrunk
-    EXPECT_EQ(got.bottom - got.top, large_client.bottom);
+    want = {ax, ay, ax + large_client.right, ay + large_client.bottom}; // not shrunk
+    EXPECT_TRUE(EqualRect(&got, &want));
     destroy_host(t);
 }
 
@@ -305,38 +291,35 @@ TEST_F(TabHostTest, PagesShareOneWhiteBrushForwardMessagesAndReportSizes) {
     make_host(a, 0, pages, 1, record_size);
     make_host(b, TCS_BOTTOM, pages, 1);
     ASSERT_NE(page_brush, nullptr);
-    HBRUSH first = reinterpret_cast<HBRUSH>(SendMessageA(a.host.pages[0], WM_CTLCOLORDLG, 0, 0));
-    EXPECT_EQ(first, page_brush);
-    EXPECT_EQ(reinterpret_cast<HBRUSH>(SendMessageA(b.host.pages[1], WM_CTLCOLORDLG, 0, 0)),
-              page_brush);
+    HBRUSH first = page_brush;
+    EXPECT_EQ(reinterpret_cast<HBRUSH>(SendMessageA(a.host.pages[0], WM_CTLCOLORDLG, 0, 0)), first);
+    EXPECT_EQ(reinterpret_cast<HBRUSH>(SendMessageA(b.host.pages[1], WM_CTLCOLORDLG, 0, 0)), first);
     LOGBRUSH lb;
     ASSERT_EQ(GetObjectA(page_brush, sizeof(lb), &lb), static_cast<int>(sizeof(lb)));
     EXPECT_EQ(lb.lbStyle, static_cast<UINT>(BS_SOLID));
     EXPECT_EQ(lb.lbColor, RGB(255, 255, 255));
 
+    // Black text on white for statics and buttons.
     HDC dc = CreateCompatibleDC(nullptr);
-    SetTextColor(dc, RGB(1, 2, 3));
-    SetBkColor(dc, RGB(4, 5, 6));
-    EXPECT_EQ(reinterpret_cast<HBRUSH>(SendMessageA(a.host.pages[0], WM_CTLCOLORSTATIC,
-                                                    reinterpret_cast<WPARAM>(dc), 0)),
-              page_brush);
-    EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
-    EXPECT_EQ(GetBkColor(dc), RGB(255, 255, 255));
-    SetTextColor(dc, RGB(1, 2, 3));
-    SendMessageA(b.host.pages[0], WM_CTLCOLORBTN, reinterpret_cast<WPARAM>(dc), 0);
-    EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
+    for (UINT message : {WM_CTLCOLORSTATIC, WM_CTLCOLORBTN}) {
+        SetTextColor(dc, RGB(1, 2, 3));
+        SetBkColor(dc, RGB(4, 5, 6));
+        EXPECT_EQ(reinterpret_cast<HBRUSH>(
+                      SendMessageA(b.host.pages[0], message, reinterpret_cast<WPARAM>(dc), 0)),
+                  first);
+        EXPECT_EQ(GetTextColor(dc), RGB(0, 0, 0));
+        EXPECT_EQ(GetBkColor(dc), RGB(255, 255, 255));
+    }
     DeleteDC(dc);
 
-    // Sizes arrive as signed 16-bit halves.
+    // Sizes arrive as signed 16-bit halves; host b has no size callback.
     size_calls.clear();
     EXPECT_EQ(SendMessageA(a.host.pages[1], WM_SIZE, SIZE_RESTORED, MAKELPARAM(-5, 70)), 0);
+    SendMessageA(b.host.pages[1], WM_SIZE, SIZE_RESTORED, MAKELPARAM(5, 7));
     ASSERT_EQ(size_calls.size(), 1u);
     EXPECT_EQ(size_calls[0].page, a.host.pages[1]);
     EXPECT_EQ(size_calls[0].width, -5);
     EXPECT_EQ(size_calls[0].height, 70);
-    // Host b has no size callback: nothing recorded.
-    SendMessageA(b.host.pages[1], WM_SIZE, SIZE_RESTORED, MAKELPARAM(5, 7));
-    EXPECT_EQ(size_calls.size(), 1u);
 
     // Anything the page does not handle goes to the host dialog's procedure, with the page
     // as the window.
@@ -354,32 +337,7 @@ TEST_F(TabHostTest, PagesShareOneWhiteBrushForwardMessagesAndReportSizes) {
 
 // ---- keys ----
 
-int send_key(HWND dialog, HWND tab, WORD vkey) {
-    NMTCKEYDOWN key = {};
-    key.hdr.hwndFrom = tab;
-    key.hdr.idFrom = tab_id;
-    key.hdr.code = static_cast<UINT>(TCN_KEYDOWN);
-    key.wVKey = vkey;
-    return static_cast<int>(
-        SendMessageA(dialog, WM_NOTIFY, tab_id, reinterpret_cast<LPARAM>(&key)));
-}
-
-int shown_page(TestHost& t) {
-    int shown = -1;
-    for (int i = 0; i < t.host.page_count; ++i)
-        if (IsWindowVisible(t.host.pages[i])) shown = shown == -1 ? i : -2;
-    return shown;
-}
-
-void select(TestHost& t, int index) {
-    SendMessageA(t.tab, TCM_SETCURFOCUS, index, 0);
-    SendMessageA(t.tab, TCM_SETCURSEL, index, 0);
-    NMHDR hdr = {t.tab, static_cast<UINT_PTR>(tab_id), static_cast<UINT>(TCN_SELCHANGE)};
-    SendMessageA(t.dialog, WM_NOTIFY, tab_id, reinterpret_cast<LPARAM>(&hdr));
-}
-
 TEST_F(TabHostTest, KeyTableMovesAlongTheStripInEachOrientation) {
-    const LPCSTR pages[] = {two_buttons.name(), no_control.name(), one_button.name(), nullptr};
     struct Row {
         bool vertical;
         int from;
@@ -399,8 +357,8 @@ TEST_F(TabHostTest, KeyTableMovesAlongTheStripInEachOrientation) {
         {true, 2, VK_DOWN, 2},   {true, 1, VK_END, 1},    {true, 2, VK_HOME, 2},
     };
     TestHost h, v;
-    make_host(h, 0, pages, 1);
-    make_host(v, TCS_VERTICAL | TCS_MULTILINE, pages, 1);
+    make_host(h, 0, three_pages, 1);
+    make_host(v, TCS_VERTICAL | TCS_MULTILINE, three_pages, 1);
     settle(h);
     settle(v);
     for (const Row& row : rows) {
@@ -415,6 +373,21 @@ TEST_F(TabHostTest, KeyTableMovesAlongTheStripInEachOrientation) {
         EXPECT_EQ(t.host.current_page, t.host.pages[row.to]);
         EXPECT_EQ(shown_page(t), row.to);
     }
+
+    // Real arrow keys on the horizontal strip: one tab at a time, nothing past the ends.
+    dialog_host = &h.host;
+    const Row real[] = {{false, 1, VK_LEFT, 0},
+                        {false, 0, VK_LEFT, 0},
+                        {false, 1, VK_RIGHT, 2},
+                        {false, 2, VK_RIGHT, 2}};
+    for (const Row& row : real) {
+        SCOPED_TRACE(testing::Message() << "real key " << row.key << " from " << row.from);
+        select(h, row.from);
+        SendMessageA(h.tab, WM_KEYDOWN, row.key, 0);
+        EXPECT_EQ(SendMessageA(h.tab, TCM_GETCURSEL, 0, 0), row.to);
+        EXPECT_EQ(shown_page(h), row.to);
+    }
+
     // The notification's own result: 1 when it showed a page, 0 for other codes, which lets
     // a change go ahead.
     NMTCKEYDOWN key = {
@@ -430,94 +403,66 @@ TEST_F(TabHostTest, KeyTableMovesAlongTheStripInEachOrientation) {
     destroy_host(h);
 }
 
-TEST_F(TabHostTest, RealArrowKeysOnTheStripMoveOneTabAndStopAtTheEnds) {
-    const LPCSTR pages[] = {two_buttons.name(), no_control.name(), one_button.name(), nullptr};
-    TestHost t;
-    make_host(t, 0, pages, 1);
-    settle(t);
-    struct Row {
-        int from;
-        WORD key;
-        int to;
-    } rows[] = {{1, VK_LEFT, 0}, {0, VK_LEFT, 0}, {1, VK_RIGHT, 2}, {2, VK_RIGHT, 2}};
-    for (const Row& row : rows) {
-        SCOPED_TRACE(testing::Message() << "from " << row.from << " key " << row.key);
-        select(t, row.from);
-        SendMessageA(t.tab, WM_KEYDOWN, row.key, 0);
-        EXPECT_EQ(SendMessageA(t.tab, TCM_GETCURSEL, 0, 0), row.to);
-        EXPECT_EQ(shown_page(t), row.to);
-    }
-    destroy_host(t);
-}
-
 // ---- focus loops ----
-
-class FocusLoopTest : public TabHostTest {
-  protected:
-    void SetUp() override {
-        TabHostTest::SetUp();
-        const LPCSTR pages[] = {two_buttons.name(), no_control.name(), one_button.name(), nullptr};
-        make_host(t, 0, pages, 1);
-        settle(t);
-    }
-    void TearDown() override { destroy_host(t); }
-    TestHost t;
-    ui_script::Driver d;
-};
 
 bool is_in(HWND window, HWND page) {
     return window == page || IsChild(page, window);
 }
 
-TEST_F(FocusLoopTest, OneTabCycleThroughAPageReturnsTheFocusToTheStrip) {
+TEST_F(TabHostTest, ArrowsEnterAPageAndOneTabCycleReturnsTheFocusToTheStrip) {
+    TestHost t, v;
+    make_host(t, 0, three_pages, 1);
+    settle(t);
+    const LPCSTR vertical_pages[] = {one_button.name(), no_control.name(), nullptr};
+    make_host(v, TCS_VERTICAL | TCS_MULTILINE, vertical_pages, 1);
+    settle(v);
     struct Case {
+        TestHost* host;
         int page;
+        WORD key;    // into the page: Down on horizontal tabs, Left or Right on vertical ones
         int presses; // Tab key-downs of the user until the focus is back on the strip
-    } cases[] = {{0, 2}, {1, 1}, {2, 1}};
+    } cases[] = {{&t, 0, VK_DOWN, 2},
+                 {&t, 1, VK_DOWN, 1},
+                 {&t, 2, VK_DOWN, 1},
+                 {&v, 0, VK_LEFT, 1},
+                 {&v, 0, VK_RIGHT, 1}};
+    shelltest::Driver d;
     int quits = d.run([&] {
         for (const Case& c : cases) {
-            SCOPED_TRACE(c.page);
-            HWND page = t.host.pages[c.page];
-            d.call([&] { select(t, c.page); });
-            d.post([&] { send_key(t.dialog, t.tab, VK_DOWN); }); // horizontal: into the page
+            SCOPED_TRACE(testing::Message() << "page " << c.page << " key " << c.key);
+            TestHost& h = *c.host;
+            HWND page = h.host.pages[c.page];
+            d.call([&] {
+                dialog_host = &h.host;
+                select(h, c.page);
+            });
+            d.post([&] { send_key(h.dialog, h.tab, c.key); });
             EXPECT_FALSE(d.flush_twice()) << "no focus loop runs";
             EXPECT_TRUE(is_in(d.focus(), page));
             for (int i = 1; i <= c.presses; ++i) {
                 HWND focus = d.focus();
                 EXPECT_TRUE(is_in(focus, page)) << "press " << i;
                 PostMessageA(focus, WM_KEYDOWN, VK_TAB, 0);
-                bool ended = d.flush();
-                EXPECT_EQ(ended, i == c.presses) << "press " << i;
+                EXPECT_EQ(d.flush(), i == c.presses) << "press " << i;
             }
-            EXPECT_EQ(d.focus(), t.tab);
-            EXPECT_EQ(d.get<LRESULT>([&] { return SendMessageA(t.tab, TCM_GETCURSEL, 0, 0); }),
+            EXPECT_EQ(d.focus(), h.tab);
+            EXPECT_EQ(d.get<LRESULT>([&] { return SendMessageA(h.tab, TCM_GETCURSEL, 0, 0); }),
                       c.page);
         }
     });
     EXPECT_EQ(quits, 0);
     EXPECT_FALSE(d.flush_timed_out);
-}
-
-TEST_F(FocusLoopTest, VerticalTabsEnterThePageWithLeftAndRight) {
+    destroy_host(v);
     destroy_host(t);
-    const LPCSTR pages[] = {one_button.name(), no_control.name(), nullptr};
-    make_host(t, TCS_VERTICAL | TCS_MULTILINE, pages, 1);
-    settle(t);
-    d.run([&] {
-        for (WORD key : {VK_LEFT, VK_RIGHT}) {
-            d.post([&] { send_key(t.dialog, t.tab, key); });
-            EXPECT_FALSE(d.flush_twice());
-            EXPECT_TRUE(is_in(d.focus(), t.host.pages[0]));
-            PostMessageA(d.focus(), WM_KEYDOWN, VK_TAB, 0);
-            EXPECT_TRUE(d.flush());
-            EXPECT_EQ(d.focus(), t.tab);
-        }
-    });
-    EXPECT_FALSE(d.flush_timed_out);
 }
 
-TEST_F(FocusLoopTest, ClicksEnterThePageAndEachSwitchEndsTheInnermostLoop) {
-    d.run([&] {
+TEST_F(TabHostTest, ClicksEnterThePageSwitchesEndTheLoopsAndQuitPassesThrough) {
+    TestHost t;
+    make_host(t, 0, three_pages, 1);
+    settle(t);
+    shelltest::Driver d;
+    bool returned = false;
+    int quits = d.run([&] {
         HWND page = t.host.pages[0];
         // A click on the background (the label lets it through to the page).
         PostMessageA(page, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(3, 3));
@@ -545,13 +490,8 @@ TEST_F(FocusLoopTest, ClicksEnterThePageAndEachSwitchEndsTheInnermostLoop) {
         EXPECT_EQ(d.get<HWND>([&] { return t.host.current_page; }), t.host.pages[2]);
         EXPECT_TRUE(IsWindowVisible(t.host.pages[2]));
         EXPECT_FALSE(IsWindowVisible(page));
-    });
-    EXPECT_FALSE(d.flush_timed_out);
-}
 
-TEST_F(FocusLoopTest, TheQuitMessagePassesThroughARunningLoop) {
-    bool returned = false;
-    int quits = d.run([&] {
+        // The quit message passes through a running loop to the outer pump.
         d.post([&] {
             enter_page(t.host.pages[2], t.host.pages[2]);
             returned = true;
@@ -563,6 +503,7 @@ TEST_F(FocusLoopTest, TheQuitMessagePassesThroughARunningLoop) {
     EXPECT_TRUE(returned);
     EXPECT_EQ(quits, 1);
     EXPECT_FALSE(d.flush_timed_out);
+    destroy_host(t);
 }
 
 } // namespace
