@@ -38,49 +38,71 @@ class ConsoleLink : public ::testing::Test {
 
 // ---- link_receive -------------------------------------------------------------------------
 
-TEST_F(ConsoleLink, PromptSplitAcrossChunksCompletesWithTheSecondPiece) {
-    ScriptPeer peer([](ScriptPeer& p) {
-        unsigned long base = idle_ticks_waited.load();
-        p.send_text("cmd esn\r\n012345678901234\r\nVORL");
-        wait_ticks(base + 3); // the viewer has taken the first piece and is waiting again
-        p.send_text("IX:/#");
-    });
+// The peer sends the pieces, each after the viewer has idled 3 ticks on the one before,
+// then closes or stays silent; link_receive waits for the prompt with a limit of 30.
+TEST_F(ConsoleLink, ReceiveCollectsPiecesUpToThePromptTheBufferTheCloseOrTheIdleLimit) {
+    std::string lines;
+    for (int i = 0; lines.size() < 3000; ++i)
+        lines += "line " + std::to_string(i) + "\r\n";
+    lines.resize(3000);
+    const std::string a1500(1500, 'a');
+    const std::string tail = std::string(500, 'b') + "\r\nVORLIX:/#" + std::string(1000, 'c');
+    struct Case {
+        const char* name;
+        std::vector<std::string> pieces;
+        bool close;
+        bool ok;
+        std::string reply;
+        long ticks; // idle ticks waited, or -1: not counted
+    } const cases[] = {
+        {"prompt split across two pieces",
+         {"cmd esn\r\n012345678901234\r\nVORL", "IX:/#"},
+         false,
+         true,
+         "cmd esn\r\n012345678901234\r\nVORLIX:/#",
+         -1},
+        {"3000 characters without the prompt", {lines}, false, false, lines.substr(0, 2048), -1},
+        {"prompt within the first 2048 of an overflowing piece",
+         {a1500, tail},
+         false,
+         true,
+         (a1500 + tail).substr(0, 2048),
+         -1},
+        {"peer close keeps what came, at once", {"partial"}, true, false, "partial", 0},
+        {"silence: limit times ten plus one idle ticks", {}, false, false, "", 301},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptPeer peer([&c](ScriptPeer& p) {
+            for (size_t i = 0; i < c.pieces.size(); ++i) {
+                if (i > 0) wait_ticks(idle_ticks_waited.load() + 3);
+                p.send_text(c.pieces[i]);
+            }
+            if (c.close) p.close_conn();
+        });
+        intptr_t s = open_to(peer.port());
+        ASSERT_NE(s, -1);
+        if (c.close) {
+            ASSERT_TRUE(peer.wait_done());
+        }
+        // The buffer sits inside a larger block whose tail must stay untouched.
+        char block[REPLY_BUFFER_SIZE + 16];
+        memset(block, 'Z', sizeof block);
+        unsigned long ticks = ticks_of(
+            [&] { EXPECT_EQ(c.ok, link_receive(s, block, REPLY_BUFFER_SIZE, DEVICE_PROMPT, 30)); });
+        EXPECT_EQ(c.reply, block);
+        EXPECT_EQ(std::string(block + REPLY_BUFFER_SIZE, 16), std::string(16, 'Z'));
+        if (c.ticks >= 0) {
+            EXPECT_EQ(static_cast<unsigned long>(c.ticks), ticks);
+        }
+        link_close(device);
+    }
+    // A limit of 0 still waits one tick.
+    ScriptPeer peer([](ScriptPeer&) {});
     intptr_t s = open_to(peer.port());
-    ASSERT_NE(s, -1);
-    EXPECT_TRUE(link_receive(s, reply, sizeof reply, DEVICE_PROMPT, 30));
-    EXPECT_STREQ(reply, "cmd esn\r\n012345678901234\r\nVORLIX:/#");
-}
-
-TEST_F(ConsoleLink, ReplyLongerThanTheBufferWithoutPromptKeepsTheFirst2048) {
-    std::string text;
-    for (int i = 0; text.size() < 3000; ++i)
-        text += "line " + std::to_string(i) + "\r\n";
-    text.resize(3000);
-    ScriptPeer peer([&text](ScriptPeer& p) { p.send_text(text); });
-    intptr_t s = open_to(peer.port());
-    ASSERT_NE(s, -1);
-    // The buffer sits inside a larger block whose tail must stay untouched.
-    char block[REPLY_BUFFER_SIZE + 16];
-    memset(block, 'Z', sizeof block);
-    EXPECT_FALSE(link_receive(s, block, REPLY_BUFFER_SIZE, DEVICE_PROMPT, 30));
-    EXPECT_EQ(strlen(block), 2048u);
-    EXPECT_EQ(std::string(block, 2048), text.substr(0, 2048));
-    EXPECT_EQ(std::string(block + REPLY_BUFFER_SIZE, 16), std::string(16, 'Z'));
-}
-
-TEST_F(ConsoleLink, PromptWithinTheFirst2048CountsWhenTheLastChunkOverflows) {
-    std::string first(1500, 'a');
-    std::string second = std::string(500, 'b') + "\r\nVORLIX:/#" + std::string(1000, 'c');
-    ScriptPeer peer([&](ScriptPeer& p) {
-        unsigned long base = idle_ticks_waited.load();
-        p.send_text(first);
-        wait_ticks(base + 3);
-        p.send_text(second);
-    });
-    intptr_t s = open_to(peer.port());
-    ASSERT_NE(s, -1);
-    EXPECT_TRUE(link_receive(s, reply, sizeof reply, DEVICE_PROMPT, 30));
-    EXPECT_EQ(std::string(reply), (first + second).substr(0, 2048));
+    EXPECT_EQ(1u, ticks_of([&] {
+                  EXPECT_FALSE(link_receive(s, reply, sizeof reply, DEVICE_PROMPT, 0));
+              }));
 }
 
 TEST_F(ConsoleLink, WithoutMarkerTheFirstChunkIsTheReplyAndTheRestStaysQueued) {
@@ -98,19 +120,6 @@ TEST_F(ConsoleLink, WithoutMarkerTheFirstChunkIsTheReplyAndTheRestStaysQueued) {
     first_taken.store(true);
     EXPECT_TRUE(link_receive(s, reply, sizeof reply, nullptr, 30));
     EXPECT_STREQ(reply, "second");
-}
-
-TEST_F(ConsoleLink, SilenceEndsTheReceiveAfterLimitTimesTenPlusOneIdleTicks) {
-    ScriptPeer peer([](ScriptPeer&) {});
-    intptr_t s = open_to(peer.port());
-    ASSERT_NE(s, -1);
-    EXPECT_EQ(301u, ticks_of([&] {
-                  EXPECT_FALSE(link_receive(s, reply, sizeof reply, DEVICE_PROMPT, 30));
-              }));
-    EXPECT_STREQ(reply, "");
-    EXPECT_EQ(1u, ticks_of([&] {
-                  EXPECT_FALSE(link_receive(s, reply, sizeof reply, DEVICE_PROMPT, 0));
-              }));
 }
 
 // The byte must arrive while the viewer waits out its 300th idle tick. The peer slows the
@@ -146,20 +155,6 @@ TEST_F(ConsoleLink, AByteAtTheThreeHundredthIdleTickRestartsTheCount) {
         EXPECT_EQ(waited, 300u + 301u);
     }
     EXPECT_TRUE(hit) << "the peer never managed to send during the 300th tick";
-}
-
-TEST_F(ConsoleLink, PeerCloseEndsTheReceiveAtOnceKeepingWhatCame) {
-    ScriptPeer peer([](ScriptPeer& p) {
-        p.send_text("partial");
-        p.close_conn();
-    });
-    intptr_t s = open_to(peer.port());
-    ASSERT_NE(s, -1);
-    ASSERT_TRUE(peer.wait_done());
-    EXPECT_EQ(0u, ticks_of([&] {
-                  EXPECT_FALSE(link_receive(s, reply, sizeof reply, DEVICE_PROMPT, 30));
-              }));
-    EXPECT_STREQ(reply, "partial");
 }
 
 // Data or a close during a long idle tick ends the tick itself, not just the next turn.
@@ -254,50 +249,57 @@ TEST_F(ConsoleLink, StopEndsEveryWaitInsideItsTick) {
 
 // ---- login_handshake ------------------------------------------------------------------------
 
-TEST_F(ConsoleLink, HandshakeAnswersLoginAndPasswordWithTheStoredTextsThenSeesThePrompt) {
-    ScriptPeer peer([](ScriptPeer& p) {
-        p.send_text("\r\nVORLIX login: ");
-        p.read_bytes(6);
-        p.send_text("Password: ");
-        p.read_bytes(7);
-        p.send_text("\r\nWelcome\r\nVORLIX:/# ");
-    });
-    ASSERT_NE(open_to(peer.port()), -1);
-    EXPECT_EQ(link_login(device), 0);
-    ASSERT_TRUE(peer.wait_done());
-    EXPECT_EQ(peer.received(), "admin\rsecret\r"); // CR included, nothing more
-}
-
-TEST_F(ConsoleLink, HandshakeChunkWithLoginAndPromptIsAnsweredWithTheUser) {
-    ScriptPeer peer([](ScriptPeer& p) {
-        p.send_text("login: VORLIX:/#");
-        p.read_bytes(6);
-        p.send_text("VORLIX:/#");
-    });
-    ASSERT_NE(open_to(peer.port()), -1);
-    EXPECT_EQ(link_login(device), 0);
-    ASSERT_TRUE(peer.wait_done());
-    EXPECT_EQ(peer.received(), "admin\r");
-}
-
-TEST_F(ConsoleLink, HandshakeSilenceAndLoneBytesEndAfter151IdleTicks) {
-    {
-        ScriptPeer peer([](ScriptPeer&) {});
+// The peer plays its part of the login; the handshake's outcome, what the peer read and the
+// idle ticks waited.
+TEST_F(ConsoleLink, HandshakeAnswersOnlyWholePromptsInOneChunk) {
+    struct Case {
+        const char* name;
+        std::function<void(ScriptPeer&)> script;
+        int result;
+        std::string received;
+        long ticks; // or -1: not counted
+    } const cases[] = {
+        {"login and password answered with the stored texts, then the prompt",
+         [](ScriptPeer& p) {
+             p.send_text("\r\nVORLIX login: ");
+             p.read_bytes(6);
+             p.send_text("Password: ");
+             p.read_bytes(7);
+             p.send_text("\r\nWelcome\r\nVORLIX:/# ");
+         },
+         0, "admin\rsecret\r", -1},
+        {"a chunk with login and the prompt is answered with the user",
+         [](ScriptPeer& p) {
+             p.send_text("login: VORLIX:/#");
+             p.read_bytes(6);
+             p.send_text("VORLIX:/#");
+         },
+         0, "admin\r", -1},
+        {"silence ends after 151 idle ticks", [](ScriptPeer&) {}, 1, "", 151},
+        // dropped unexamined, and the count goes on
+        {"a lone byte at tick 50",
+         [](ScriptPeer& p) {
+             wait_ticks(idle_ticks_waited.load() + 50);
+             p.send_text("l");
+         },
+         1, "", 151},
+        {"the peer closing ends it at once", [](ScriptPeer& p) { p.close_conn(); }, 1, "", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptPeer peer(c.script);
         ASSERT_NE(open_to(peer.port()), -1);
-        EXPECT_EQ(151u, ticks_of([] { EXPECT_EQ(link_login(device), 1); }));
+        if (c.ticks == 0) {
+            ASSERT_TRUE(peer.wait_done());
+        }
+        unsigned long ticks = ticks_of([&] { EXPECT_EQ(c.result, link_login(device)); });
+        if (c.ticks >= 0) {
+            EXPECT_EQ(static_cast<unsigned long>(c.ticks), ticks);
+        }
+        ASSERT_TRUE(peer.wait_done());
+        EXPECT_EQ(c.received, peer.received());
         link_close(device);
     }
-    // One byte at tick 50 is dropped unexamined and does not restart the count.
-    unsigned long base = idle_ticks_waited.load();
-    ScriptPeer peer([base](ScriptPeer& p) {
-        wait_ticks(base + 50);
-        p.send_text("l");
-    });
-    ASSERT_NE(open_to(peer.port()), -1);
-    EXPECT_EQ(link_login(device), 1);
-    EXPECT_EQ(idle_ticks_waited.load() - base, 151u);
-    ASSERT_TRUE(peer.wait_done());
-    EXPECT_EQ(peer.received(), "");
 }
 
 // Neither "login" cut in two nor the prompt cut in two is seen: each piece restarts the count.
@@ -317,13 +319,6 @@ TEST_F(ConsoleLink, HandshakeDoesNotSeeALoginOrPromptSplitAcrossChunks) {
     EXPECT_GE(idle_ticks_waited.load() - sent_at, 151u);
     EXPECT_LE(idle_ticks_waited.load() - sent_at, 152u);
     EXPECT_EQ(peer.received(), "");
-}
-
-TEST_F(ConsoleLink, HandshakeEndsAtOnceWhenThePeerCloses) {
-    ScriptPeer peer([](ScriptPeer& p) { p.close_conn(); });
-    ASSERT_NE(open_to(peer.port()), -1);
-    ASSERT_TRUE(peer.wait_done());
-    EXPECT_EQ(0u, ticks_of([] { EXPECT_EQ(link_login(device), 1); }));
 }
 
 // ---- open, send, close ------------------------------------------------------------------------
@@ -399,30 +394,5 @@ TEST_F(ConsoleLink, OpensAndClosesLeaveNoSocketLibraryStartUpBehind) {
     EXPECT_EQ(WSAGetLastError(), WSANOTINITIALISED);
 }
 #endif
-
-// ---- against the unit stand-in -----------------------------------------------------------------
-
-TEST_F(ConsoleLink, LogsInToTheStandInAndCollectsSplitReplies) {
-    unitsim::Config config;
-    config.frozen = true;
-    unitsim::Server sim(config);
-    ASSERT_GT(sim.start(0), 0);
-    unitsim::Fault split;
-    split.command = "cmd ver";
-    split.split_at = {4, 16, 18}; // cuts the prompt "VORLIX:/#" after "VO"
-    split.split_pause_ms = 20;
-    sim.add_fault(split);
-    set_loopback(sim.port());
-    intptr_t s = link_open(device);
-    ASSERT_NE(s, -1);
-    device.socket.store(s);
-    ASSERT_EQ(link_login(device), 0);
-    EXPECT_TRUE(sim.wait_logins(1, 2000));
-    ASSERT_EQ(link_send(s, "cmd ver\r"), 8);
-    EXPECT_TRUE(link_receive(s, reply, sizeof reply, DEVICE_PROMPT, 30));
-    EXPECT_STREQ(reply, "cmd ver\r\n4.2.7\r\nVORLIX:/# ");
-    ASSERT_TRUE(sim.wait_commands(1, 2000));
-    EXPECT_EQ(sim.stats().commands, std::vector<std::string>{"cmd ver"});
-}
 
 } // namespace
