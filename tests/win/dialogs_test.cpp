@@ -143,6 +143,7 @@ TEST_F(ShellDialogs, AboutShowsTheVersionOpensOnceIgnoresEscapeAndClosesWithOkOr
         run_tray_command(IDM_ABOUT);
         SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0); // Escape
         EXPECT_EQ(shelltest::count_windows("About"), 1);
+        EXPECT_TRUE(IsWindowVisible(dialog));
         EXPECT_EQ(about_dialog, dialog);
         PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     });
