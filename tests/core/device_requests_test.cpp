@@ -45,25 +45,6 @@ class DeviceRequests : public UnitSession {
     }
 };
 
-TEST_F(DeviceRequests, ACaptureWritesEveryByteThePromptAndOneCrLfPerCommand) {
-    connect(frozen(), fixed_diagnostics());
-    std::string path = (dir / "unit.log").string();
-    request_log_capture(path.c_str());
-    EXPECT_TRUE(request_raised(REQUEST_LOG_CAPTURE));
-    EXPECT_TRUE(poll_status(device));
-    EXPECT_FALSE(request_raised(REQUEST_LOG_CAPTURE));
-
-    std::string expected = std::string("cmd showstate\r\n") + kState + "VORLIX:/# \r\n" +
-                           "cmd showconfig\r\n" + kConfig + "VORLIX:/# \r\n" + "cmd syslog\r\n" +
-                           kSyslog + "VORLIX:/# \r\n" + "cmd event dump\r\n" + kEvents +
-                           "VORLIX:/# \r\n";
-    EXPECT_EQ(expected, read_file(path));
-    EXPECT_EQ((std::vector<std::string>{"cmd showstate", "cmd showconfig", "cmd syslog",
-                                        "cmd event dump"}),
-              server->stats().commands);
-    expect_report("Generated Log File : " + path);
-}
-
 TEST_F(DeviceRequests, ALongCaptureArrivingInManyPiecesIsWhole) {
     connect(frozen());
     std::string path = (dir / "long.log").string();
@@ -152,25 +133,37 @@ TEST_F(DeviceRequests, APowerCycleThatDrawsNoAnswerFailsThePoll) {
     EXPECT_EQ((std::vector<std::string>{"cmd pwrmode 2"}), server->stats().commands);
 }
 
-TEST_F(DeviceRequests, ASecondRequestDuringACaptureKeepsTheFirstOnesFileAndMessage) {
+// The first request's file holds every byte, each prompt and one CR LF per command; a
+// second request made meanwhile waits for the next turn with its own path.
+TEST_F(DeviceRequests, ACaptureWritesEveryByteAndASecondRequestKeepsItsOwnPath) {
     unitsim::Fault slow = output_of("cmd syslog", kSyslog);
     slow.delay_ms = 150;
     connect(frozen(), fixed_diagnostics({slow}));
     std::string first = (dir / "first.log").string();
     std::string second = (dir / "second.log").string();
     request_log_capture(first.c_str());
+    EXPECT_TRUE(request_raised(REQUEST_LOG_CAPTURE));
     std::thread menu([&] {
         server->wait_commands(3, 5000); // the capture is at "cmd syslog"
         request_log_capture(second.c_str());
     });
     EXPECT_TRUE(poll_status(device));
     menu.join();
+    std::string expected = std::string("cmd showstate\r\n") + kState + "VORLIX:/# \r\n" +
+                           "cmd showconfig\r\n" + kConfig + "VORLIX:/# \r\n" + "cmd syslog\r\n" +
+                           kSyslog + "VORLIX:/# \r\n" + "cmd event dump\r\n" + kEvents +
+                           "VORLIX:/# \r\n";
+    EXPECT_EQ(expected, read_file(first));
+    EXPECT_EQ((std::vector<std::string>{"cmd showstate", "cmd showconfig", "cmd syslog",
+                                        "cmd event dump"}),
+              server->stats().commands);
     expect_report("Generated Log File : " + first);
     EXPECT_FALSE(fs::exists(second));
     EXPECT_TRUE(request_raised(REQUEST_LOG_CAPTURE));
 
     EXPECT_TRUE(poll_status(device)); // the second request on the next turn
-    EXPECT_EQ(read_file(first), read_file(second));
+    EXPECT_FALSE(request_raised(REQUEST_LOG_CAPTURE));
+    EXPECT_EQ(expected, read_file(second));
     EXPECT_EQ("report Generated Log File : " + second, recorded().back());
 }
 

@@ -440,9 +440,9 @@ TEST_F(Supervisor, WrongPasswordIsSentForEveryPromptUntilTheUnitCloses) {
 // ---- the stop ---------------------------------------------------------------------------
 
 TEST_F(Supervisor, StopEndsAConnectThatIsNeverAnswered) {
-    FullListener silent;
-    ASSERT_TRUE(silent.open());
-    write_settings(silent.port);
+    FullListener full;
+    ASSERT_TRUE(full.open());
+    write_settings(full.port);
     start_worker();
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_TRUE(refreshes().empty()) << "the first attempt has not ended";
@@ -467,10 +467,7 @@ TEST_F(Supervisor, StopEndsALogin) {
 TEST_F(Supervisor, StopEndsAQueryWaitingOnASilentUnit) {
     tick_ms = 100; // a 30 s reply limit
     unitsim::Server& unit = start_unit();
-    unitsim::Fault mute;
-    mute.command = "cmd ver";
-    mute.silence = true;
-    unit.add_fault(mute);
+    unit.add_fault(silent("cmd ver"));
     write_settings(unit.port());
     start_worker();
     ASSERT_TRUE(unit.wait_commands(4, 10000)); // cell, wifi, priority, ver
@@ -481,10 +478,7 @@ TEST_F(Supervisor, StopEndsAQueryWaitingOnASilentUnit) {
 
 TEST_F(Supervisor, StopEndsALogCaptureAndLeavesItsFileClosed) {
     unitsim::Server& unit = start_unit();
-    unitsim::Fault cut;
-    cut.command = "cmd showconfig";
-    cut.has_output = true;
-    cut.output = "config line 1\r\nconfig line 2\r\n";
+    unitsim::Fault cut = output_of("cmd showconfig", "config line 1\r\nconfig line 2\r\n");
     cut.no_prompt = true;
     unit.add_fault(cut);
     recorder.action = [this](const Seen& s) {
