@@ -1,43 +1,129 @@
 // Helpers of the UI tests: finding, reading and answering windows the way a user would,
-// driving the UI thread from a script thread, a private settings file, and the fixture of
-// the shell tests.
+// driving the UI thread from a script thread, the launch seam, a private settings file, and
+// the fixture of the shell tests.
 #pragma once
 #include <windows.h>
+#include <commctrl.h>
 #include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
-namespace unitsim {
-class Server;
-}
+#include "link/link_flags.h"
+#include "link/settings_file.h"
+#include "shell/main_window.h"
+#include "shell/shell_seams.h"
+#include "shell/tray_icon.h"
+#include "status/device_record.h"
+#include "unitsim.h"
 
 namespace shelltest {
 
-std::string text_of(HWND window);
-std::string text_of(HWND dialog, int id);
-// Top-level dialog-class windows of this process titled `title`, shown or hidden.
-int count_windows(const char* title);
-// Top-level dialog-class window of this process with this title, or null.
-HWND find_dialog(const char* title);
+inline std::string text_of(HWND window) {
+    char text[512] = "";
+    GetWindowTextA(window, text, sizeof(text));
+    return text;
+}
+
+inline std::string text_of(HWND dialog, int id) {
+    return text_of(GetDlgItem(dialog, id));
+}
+
+// Top-level dialog-class windows of this process titled `title`: the first visible one,
+// or (visible_only false) how many there are, shown or hidden.
+inline int dialogs_titled(const char* title, bool visible_only, HWND* found) {
+    struct Search {
+        const char* title;
+        bool visible_only;
+        HWND found;
+        int count;
+    } search = {title, visible_only, nullptr, 0};
+    EnumWindows(
+        [](HWND window, LPARAM context) -> BOOL {
+            Search* s = reinterpret_cast<Search*>(context);
+            DWORD pid = 0;
+            GetWindowThreadProcessId(window, &pid);
+            if (pid != GetCurrentProcessId() || (s->visible_only && !IsWindowVisible(window)))
+                return TRUE;
+            char name[16] = "";
+            GetClassNameA(window, name, sizeof(name));
+            if (strcmp(name, "#32770") != 0 || text_of(window) != s->title) return TRUE;
+            s->found = window;
+            ++s->count;
+            return !s->visible_only;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    if (found) *found = search.found;
+    return search.count;
+}
+
+inline int count_windows(const char* title) {
+    return dialogs_titled(title, false, nullptr);
+}
+
+inline HWND find_dialog(const char* title) {
+    HWND found = nullptr;
+    dialogs_titled(title, true, &found);
+    return found;
+}
+
 // Waits (up to timeout_ms, letting this thread's sent messages through) for that dialog.
-HWND wait_dialog(const char* title, int timeout_ms = 3000);
+inline HWND wait_dialog(const char* title, int timeout_ms = 3000) {
+    for (int waited = 0; waited < timeout_ms; waited += 5) {
+        if (HWND found = find_dialog(title)) return found;
+        MSG message;
+        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        Sleep(5);
+    }
+    return nullptr;
+}
+
 // The window's rectangle in its parent's client coordinates.
-RECT rect_in_parent(HWND window);
+inline RECT rect_in_parent(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
 
 // Answers every box or dialog titled `title` that appears while it lives, on its own
 // thread: records the box's text (its static 0xFFFF) and presses the next button of
 // `buttons` (IDOK when they run out).
 class Responder {
   public:
-    explicit Responder(const char* title, std::vector<int> buttons = {});
+    explicit Responder(const char* title, std::vector<int> buttons = {})
+        : title_(title), buttons_(std::move(buttons)), thread_([this] {
+              while (!done_) {
+                  HWND box = find_dialog(title_.c_str());
+                  if (!box) {
+                      Sleep(5);
+                      continue;
+                  }
+                  size_t answered = texts_.size();
+                  texts_.push_back(text_of(box, 0xFFFF));
+                  int button = answered < buttons_.size() ? buttons_[answered] : IDOK;
+                  PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+                  // Wait for this box to go before looking for the next one.
+                  for (int i = 0; i < 400 && IsWindow(box); ++i)
+                      Sleep(5);
+              }
+          }) {}
     ~Responder() { stop(); }
-    std::vector<std::string> stop(); // the texts seen
+    std::vector<std::string> stop() { // the texts seen
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+        return texts_;
+    }
+
   private:
     std::string title_;
     std::vector<int> buttons_;
@@ -50,9 +136,34 @@ class Responder {
 // and dismisses it with Escape.
 class MenuWatch {
   public:
-    MenuWatch();
+    MenuWatch()
+        : thread_([this] {
+              HWND popup = nullptr;
+              while (!done_ &&
+                     !(popup = FindWindowA("#32768", nullptr), popup && IsWindowVisible(popup)))
+                  Sleep(5);
+              if (done_) return;
+              HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
+              for (int k = 0, count = GetMenuItemCount(menu); k < count; ++k) {
+                  char text[64] = "";
+                  MENUITEMINFOA item = {};
+                  item.cbSize = sizeof(item);
+                  item.fMask = MIIM_FTYPE | MIIM_ID;
+                  GetMenuItemInfoA(menu, k, TRUE, &item);
+                  GetMenuStringA(menu, k, text, sizeof(text), MF_BYPOSITION);
+                  entries_.push_back((item.fType & MFT_SEPARATOR)
+                                         ? std::string("-")
+                                         : std::to_string(item.wID) + " " + text);
+              }
+              PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+          }) {}
     ~MenuWatch() { stop(); }
-    std::vector<std::string> stop(); // empty: no menu came
+    std::vector<std::string> stop() { // empty: no menu came
+        done_ = true;
+        if (thread_.joinable()) thread_.join();
+        return entries_;
+    }
+
   private:
     std::vector<std::string> entries_;
     std::atomic<bool> done_{false};
@@ -64,14 +175,56 @@ class MenuWatch {
 // to its windows and runs calls on it.
 class Driver {
   public:
-    Driver();
+    Driver() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = helper_proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "VorlixTestDriver";
+        RegisterClassA(&wc); // fails harmlessly when done
+        helper = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                 wc.hInstance, nullptr);
+        ui_thread = GetCurrentThreadId();
+    }
     ~Driver() { DestroyWindow(helper); }
+
     // UI thread: runs script on its own thread; meanwhile runs body (which must pump, e.g. a
     // modal dialog that the script ends) or, without a body, pumps until the script is done.
     // Returns the number of quit messages that reached the outer pump.
-    int run(const std::function<void()>& script, const std::function<void()>& body = {});
+    int run(const std::function<void()>& script, const std::function<void()>& body = {}) {
+        std::atomic<bool> finished{false};
+        int quits = 0;
+        std::thread t([&] {
+            script();
+            finished = true;
+            PostMessageA(helper, WM_NULL, 0, 0);
+        });
+        MSG msg;
+        if (body) body();
+        while (!body && !finished) {
+            BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+            if (got == -1) break;
+            if (got == 0) {
+                ++quits;
+                continue;
+            }
+            outer_lparam() = msg.lParam;
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+            outer_lparam() = 0;
+        }
+        t.join();
+        // A modal loop ended by quit posts it again: keep it from ending the next test.
+        while (PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
+            ++quits;
+        return quits;
+    }
     // Script thread: runs fn on the UI thread and waits for it.
-    void call(const std::function<void()>& fn);
+    void call(const std::function<void()>& fn) {
+        std::function<void()> copy = fn;
+        DWORD_PTR ignored;
+        SendMessageTimeoutA(helper, call_message, 0, reinterpret_cast<LPARAM>(&copy), SMTO_NORMAL,
+                            10000, &ignored);
+    }
     template <class T> T get(const std::function<T()>& fn) {
         T value{};
         call([&] { value = fn(); });
@@ -79,10 +232,20 @@ class Driver {
     }
     // Script thread: queues fn for the UI thread and returns at once (for calls that run a
     // loop of their own).
-    void post(const std::function<void()>& fn);
+    void post(const std::function<void()>& fn) {
+        PostMessageA(helper, call_message, 1,
+                     reinterpret_cast<LPARAM>(new std::function<void()>(fn)));
+    }
     // Script thread: waits until everything posted so far has been dispatched. True when
     // the outer pump dispatched the mark itself (no nested loop running).
-    bool flush();
+    bool flush() {
+        Mark mark = {CreateEventA(nullptr, TRUE, FALSE, nullptr), false};
+        PostMessageA(helper, mark_message, 0, reinterpret_cast<LPARAM>(&mark));
+        DWORD waited = WaitForSingleObject(mark.done, 10000);
+        CloseHandle(mark.done);
+        flush_timed_out |= waited != WAIT_OBJECT_0;
+        return mark.from_outer_pump;
+    }
     // After something that starts a focus loop: the first flush may overtake what the
     // loop's start posts (the primed Tab); the second comes after it.
     bool flush_twice() {
@@ -97,31 +260,134 @@ class Driver {
     HWND helper = nullptr;
     DWORD ui_thread = 0;
     bool flush_timed_out = false;
+
+  private:
+    static const UINT call_message = WM_APP + 0x310;
+    static const UINT mark_message = WM_APP + 0x311;
+    struct Mark {
+        HANDLE done;
+        bool from_outer_pump;
+    };
+    static LPARAM& outer_lparam() { // lParam of what the outer pump dispatches now
+        static LPARAM value = 0;
+        return value;
+    }
+    static LRESULT CALLBACK helper_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
+        if (msg == call_message) {
+            auto* fn = reinterpret_cast<std::function<void()>*>(lp);
+            (*fn)();
+            if (wp) delete fn; // posted calls own their function
+            return 0;
+        }
+        if (msg == mark_message) {
+            auto* mark = reinterpret_cast<Mark*>(lp);
+            // Dispatched by the outer pump itself, or from a loop nested inside it.
+            mark->from_outer_pump = outer_lparam() == lp;
+            SetEvent(mark->done);
+            return 0;
+        }
+        return DefWindowProcA(hwnd, msg, wp, lp);
+    }
 };
 
+// Puts a test's function into a seam of the shell while it lives.
+template <class T> struct Seam {
+    Seam(T& slot, T replacement) : slot_(slot), saved_(slot) { slot = replacement; }
+    ~Seam() { slot_ = saved_; }
+    T& slot_;
+    T saved_;
+};
+
+// Stands in for ShellExecuteA: records each launch as "owner|verb|file|parameters|
+// directory|show" (null pointers as "null") and returns launch_result.
+inline std::vector<std::string> launches;
+inline INT_PTR launch_result = 42;
+inline HINSTANCE WINAPI record_launch(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                      LPCSTR directory, INT show) {
+    auto text = [](const void* p) { return p ? static_cast<const char*>(p) : "null"; };
+    char line[512];
+    snprintf(line, sizeof(line), "%s|%s|%s|%s|%s|%d", owner ? "window" : "null", text(verb),
+             text(file), text(parameters), text(directory), show);
+    launches.push_back(line);
+    return reinterpret_cast<HINSTANCE>(launch_result);
+}
+
 // A settings file of this process only, under the temporary directory.
-std::string private_settings_path();
-void write_settings_file(const char* ip, const char* port, const char* user, const char* password);
+inline std::string private_settings_path() {
+    char dir[MAX_PATH] = "";
+    GetTempPathA(sizeof(dir), dir);
+    char path[MAX_PATH];
+    snprintf(path, sizeof(path), "%sshell-tests-%lu.conf", dir, GetCurrentProcessId());
+    return path;
+}
+
 // Starts the stand-in on a free port and points the settings file at it.
-void serve_settings(unitsim::Server& server);
-std::string read_file(const std::string& path);
+inline void serve_settings(unitsim::Server& server) {
+    std::ofstream out(private_settings_path(), std::ios::binary | std::ios::trunc);
+    out << "IP=\"127.0.0.1\"\nPORT=\"" << server.start(0)
+        << "\"\nUSERNAME=\"admin\"\nPASSWORD=\"vorlix\"\n";
+}
+
+inline std::string read_file(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 // Whether the shell has an icon for (window, id): NIM_MODIFY succeeds only for one.
-bool tray_icon_present(HWND window, UINT id);
+inline bool tray_icon_present(HWND window, UINT id) {
+    NOTIFYICONDATAA probe;
+    memset(&probe, 0, sizeof(probe));
+    probe.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    probe.hWnd = window;
+    probe.uID = id;
+    return Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
+}
 
 // Removes a WM_QUIT that a WM_DESTROY posted to this thread, and says whether there was
 // one and its exit code.
-bool take_quit(int* exit_code = nullptr);
+inline bool take_quit(int* exit_code = nullptr) {
+    MSG message;
+    bool found = false;
+    while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        found = true;
+        if (exit_code) *exit_code = static_cast<int>(message.wParam);
+    }
+    return found;
+}
 
-// Registers the window classes the shell needs and its settings file (once per process).
-void init_shell_classes();
+// The control classes the windows need, and the settings file (once per process).
+inline void init_shell_classes() {
+    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
+    InitCommonControlsEx(&controls);
+    settings_set_path(private_settings_path().c_str());
+}
 
 // A blank record, no requests, a hidden owner window standing in for the main window and
 // the tray record pointing at it.
 class ShellTest : public ::testing::Test {
   protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        init_shell_classes();
+        owner_ = CreateWindowExA(0, "STATIC", "test owner", 0, 0, 0, 0, 0, nullptr, nullptr,
+                                 GetModuleHandleA(nullptr), nullptr);
+        ASSERT_NE(owner_, nullptr);
+        main_window = owner_;
+        device_record_init();
+        request_flags = 0;
+        reconnect_request = 0;
+        tray_data_init(owner_);
+    }
+    void TearDown() override {
+        remove_tray_icon();
+        main_window = nullptr;
+        DestroyWindow(owner_);
+        device_record_init();
+        request_flags = 0;
+        reconnect_request = 0;
+        remove(private_settings_path().c_str());
+    }
     HWND owner_ = nullptr;
 };
 

@@ -39,21 +39,6 @@ std::string blanks(size_t n) {
 using shelltest::rect_in_parent;
 using shelltest::text_of;
 
-// ---- the map link goes through the seam ----
-
-std::vector<std::string> opened;
-HINSTANCE WINAPI record_shell_execute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR params,
-                                      LPCSTR dir, INT show) {
-    char line[256];
-    snprintf(line, sizeof(line), "%p|%s|%s|%p|%p|%d", static_cast<void*>(owner), verb, file,
-             static_cast<const void*>(params), static_cast<const void*>(dir), show);
-    opened.push_back(line);
-    return reinterpret_cast<HINSTANCE>(42);
-}
-std::string opened_line(const std::string& url) {
-    return "0000000000000000|open|" + url + "|0000000000000000|0000000000000000|1";
-}
-
 // ---- a stand-in for the main window: a tray click opens the status window ----
 
 LRESULT CALLBACK owner_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -227,17 +212,14 @@ class StatusWindow : public ::testing::Test {
         stop_reset();
         tick_ms = 5; // the stand-in answers at once: short receive ticks
         second_ms = 1000;
-        saved_shell_execute = shell_execute_fn;
-        shell_execute_fn = record_shell_execute;
-        opened.clear();
+        shelltest::launches.clear();
     }
     void TearDown() override {
-        shell_execute_fn = saved_shell_execute;
         link_close(device);
         device_record_init();
         tick_ms = 100;
     }
-    ShellExecuteFn saved_shell_execute = nullptr;
+    shelltest::Seam<ShellExecuteFn> launch_seam_{shell_execute_fn, shelltest::record_launch};
 };
 
 TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
@@ -480,13 +462,12 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
             SendMessageA(tab, TCM_SETCURFOCUS, 0, 0);
             d.flush();
-            d.call([&] {
-                ASSERT_EQ(opened.size(), 2u);
-                EXPECT_EQ(opened[0], opened_line("https://www.google.com/maps?q=49.2742" +
-                                                 blanks(24) + ",+-123.1853" + blanks(22)));
-                EXPECT_EQ(opened[1], opened_line("https://www.google.com/maps?q=" + blanks(31) +
-                                                 ",+" + blanks(31)));
-            });
+            const std::string map = "null|open|https://www.google.com/maps?q=";
+            EXPECT_EQ(
+                d.get<std::vector<std::string>>([] { return shelltest::launches; }),
+                (std::vector<std::string>{map + "49.2742" + blanks(24) + ",+-123.1853" +
+                                              blanks(22) + "|null|null|1",
+                                          map + blanks(31) + ",+" + blanks(31) + "|null|null|1"}));
 
             // Refresh from this (worker-like) thread while the window is on screen.
             for (int i = 0; i < refresh_runs; ++i) {

@@ -9,7 +9,6 @@
 
 #include "link/link_flags.h"
 #include "res/resource.h"
-#include "shell/shell_seams.h"
 #include "shell/tray_icon.h"
 #include "shell/tray_menu.h"
 #include "shell_test_support.h"
@@ -50,27 +49,6 @@ BOOL WINAPI fake_save(LPOPENFILENAMEA record) {
     return save_call.answer;
 }
 
-struct ShellCall {
-    int calls = 0;
-    HWND owner = reinterpret_cast<HWND>(1);
-    std::string verb, file, parameters;
-    const char* directory = "unset";
-    int show = -1;
-    INT_PTR result = 42;
-} shell_call;
-
-HINSTANCE WINAPI fake_shell(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
-                            LPCSTR directory, INT show) {
-    shell_call.calls++;
-    shell_call.owner = owner;
-    shell_call.verb = verb ? verb : "";
-    shell_call.file = file ? file : "";
-    shell_call.parameters = parameters ? parameters : "";
-    shell_call.directory = directory;
-    shell_call.show = show;
-    return reinterpret_cast<HINSTANCE>(shell_call.result);
-}
-
 bool telnet_installed = true;
 DWORD WINAPI fake_search(LPCSTR, LPCSTR name, LPCSTR, DWORD size, LPSTR out, LPSTR*) {
     if (!telnet_installed || strcmp(name, "telnet.exe") != 0) return 0;
@@ -84,21 +62,10 @@ class ShellTrayMenu : public shelltest::ShellTest {
         ShellTest::SetUp();
         log_dialog_busy = 0;
         save_call = SaveCall();
-        shell_call = ShellCall();
+        shelltest::launches.clear();
+        shelltest::launch_result = 42;
         telnet_installed = true;
-        saved_save_ = get_save_file_name_fn;
-        saved_shell_ = shell_execute_fn;
-        saved_search_ = search_path_fn;
-        get_save_file_name_fn = fake_save;
-        shell_execute_fn = fake_shell;
-        search_path_fn = fake_search;
         update_tray(true, false);
-    }
-    void TearDown() override {
-        get_save_file_name_fn = saved_save_;
-        shell_execute_fn = saved_shell_;
-        search_path_fn = saved_search_;
-        ShellTest::TearDown();
     }
 
     // Runs a command while a responder answers its boxes; returns their texts.
@@ -110,9 +77,9 @@ class ShellTrayMenu : public shelltest::ShellTest {
     }
     bool logging() const { return strstr(tray_data.szTip, "Logging") != nullptr; }
 
-    GetSaveFileNameFn saved_save_;
-    ShellExecuteFn saved_shell_;
-    SearchPathFn saved_search_;
+    shelltest::Seam<GetSaveFileNameFn> save_seam_{get_save_file_name_fn, fake_save};
+    shelltest::Seam<ShellExecuteFn> launch_seam_{shell_execute_fn, shelltest::record_launch};
+    shelltest::Seam<SearchPathFn> search_seam_{search_path_fn, fake_search};
 };
 
 TEST_F(ShellTrayMenu, PowercycleIsRefusedWithoutAConnectionAndRaisesItsBitWithOne) {
@@ -216,22 +183,17 @@ TEST_F(ShellTrayMenu, TelnetRunsCmdWithTheParametersPrintedBackAndRefusesUnsafeO
     snprintf(device.ip, 32, "192.168.1.1");
     snprintf(device.port, 32, "23");
     EXPECT_EQ(run(IDM_TELNET), Texts{});
-    ASSERT_EQ(shell_call.calls, 1);
-    EXPECT_EQ(shell_call.parameters, " /C telnet 192.168.1.1 23");
-    EXPECT_EQ(shell_call.owner, nullptr);
-    EXPECT_EQ(shell_call.verb, "open");
-    EXPECT_EQ(shell_call.file, "cmd");
-    EXPECT_EQ(shell_call.directory, nullptr);
-    EXPECT_EQ(shell_call.show, SW_SHOWNORMAL);
+    const Texts launched = {"null|open|cmd| /C telnet 192.168.1.1 23|null|1"};
+    EXPECT_EQ(shelltest::launches, launched);
 
     // No client on the search path, or a launch that fails: the message, nothing else.
     telnet_installed = false;
     EXPECT_EQ(run(IDM_TELNET), Texts{kNoTelnet});
-    EXPECT_EQ(shell_call.calls, 1);
+    EXPECT_EQ(shelltest::launches, launched);
     telnet_installed = true;
-    shell_call.result = 2;
+    shelltest::launch_result = 2;
     EXPECT_EQ(run(IDM_TELNET), Texts{kNoTelnet});
-    EXPECT_EQ(shell_call.calls, 2);
+    EXPECT_EQ(shelltest::launches.size(), 2u);
 
     char out[128];
     EXPECT_TRUE(telnet_parameters("0.0.0.0", "1", out, sizeof(out)));
@@ -261,7 +223,7 @@ TEST_F(ShellTrayMenu, TelnetRunsCmdWithTheParametersPrintedBackAndRefusesUnsafeO
         ASSERT_EQ(texts.size(), 1u);
         EXPECT_NE(texts[0].find("not valid"), std::string::npos) << texts[0];
     }
-    EXPECT_EQ(shell_call.calls, 2);
+    EXPECT_EQ(shelltest::launches.size(), 2u);
 }
 
 } // namespace
