@@ -415,29 +415,23 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             reopen("after the poll");
             EXPECT_EQ(text_of(GetDlgItem(pages.general, IDC_IMEI)), padded("123456789012345"));
 
-            // Enter (id 1 is the default push button).
-            to_wifi();
-            PostMessageA(dlg, WM_KEYDOWN, VK_RETURN, 0);
-            d.flush();
-            EXPECT_FALSE(IsWindowVisible(dlg));
-            expect_on_general("after Enter");
-            reopen("after Enter");
-
-            // The caption's close box.
-            to_wifi();
-            PostMessageA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
-            d.flush();
-            EXPECT_FALSE(IsWindowVisible(dlg));
-            expect_on_general("after the close box");
-            reopen("after the close box");
-
-            // The main window's WM_CLOSE hides it through hide_status_window.
-            to_wifi();
-            d.call([] { hide_status_window(); });
-            EXPECT_FALSE(IsWindowVisible(dlg));
-            EXPECT_EQ(shown(), 0);
-            expect_on_general("after the main window's close");
-            reopen("after the main window's close");
+            // Every other close path, each from the Wi-Fi page.
+            const char* const closes[] = {"Enter", "the close box", "the main window's close"};
+            for (const char* how : closes) {
+                SCOPED_TRACE(how);
+                to_wifi();
+                if (how == closes[0]) // id 1 is the default push button
+                    PostMessageA(dlg, WM_KEYDOWN, VK_RETURN, 0);
+                else if (how == closes[1])
+                    PostMessageA(dlg, WM_SYSCOMMAND, SC_CLOSE, 0);
+                else // the main window's WM_CLOSE
+                    d.call([] { hide_status_window(); });
+                d.flush();
+                EXPECT_FALSE(IsWindowVisible(dlg));
+                EXPECT_EQ(shown(), 0);
+                expect_on_general(how);
+                reopen(how);
+            }
 
             // A second request while displayed restores the same window.
             ShowWindow(dlg, SW_MINIMIZE);
@@ -447,21 +441,18 @@ TEST_F(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             EXPECT_EQ(shelltest::count_windows(title), 1);
             EXPECT_EQ(d.get<HWND>([] { return status_window_handle(); }), dlg);
 
-            // The map link: the position as stored, padding included; then blanks.
+            // The map link: the position as stored, padding included; then blanks. Each click
+            // enters the page with the focus on the button; a switch ends that.
             HWND map_button = GetDlgItem(pages.general, IDC_VIEW_LOCATION);
-            PostMessageA(map_button, BM_CLICK, 0, 0);
-            d.flush_twice();
-            // The click entered the page with the focus on the button; a switch ends that.
-            EXPECT_EQ(d.focus(), map_button);
-            SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
-            SendMessageA(tab, TCM_SETCURFOCUS, 0, 0);
-            d.flush();
-            reset_status();
-            PostMessageA(map_button, BM_CLICK, 0, 0);
-            d.flush_twice();
-            SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
-            SendMessageA(tab, TCM_SETCURFOCUS, 0, 0);
-            d.flush();
+            for (int click = 0; click < 2; ++click) {
+                if (click == 1) reset_status();
+                PostMessageA(map_button, BM_CLICK, 0, 0);
+                d.flush_twice();
+                EXPECT_EQ(d.focus(), map_button);
+                SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
+                SendMessageA(tab, TCM_SETCURFOCUS, 0, 0);
+                d.flush();
+            }
             const std::string map = "null|open|https://www.google.com/maps?q=";
             EXPECT_EQ(
                 d.get<std::vector<std::string>>([] { return shelltest::launches; }),

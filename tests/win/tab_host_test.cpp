@@ -22,43 +22,28 @@ struct ControlItem {
     const char* text;
 };
 
+// DLGTEMPLATE and its DLGITEMTEMPLATEs, as words.
 class Template {
   public:
     Template(DWORD style, short cx, short cy, std::vector<ControlItem> items) {
-        put_dword(style);
-        put_dword(0);
-        words.push_back(static_cast<WORD>(items.size()));
-        put_rect(0, 0, cx, cy);
-        words.push_back(0); // menu
-        words.push_back(0); // class
-        words.push_back(0); // title
+        // Style, extended style, item count, rectangle, no menu, class or title.
+        put({LOWORD(style), HIWORD(style), 0, 0, static_cast<WORD>(items.size()), 0, 0,
+             static_cast<WORD>(cx), static_cast<WORD>(cy), 0, 0, 0});
         for (const ControlItem& item : items) {
             if (words.size() % 2) words.push_back(0); // DWORD alignment
-            put_dword(item.style | WS_CHILD | WS_VISIBLE);
-            put_dword(0);
-            put_rect(item.x, item.y, item.cx, item.cy);
-            words.push_back(item.id);
-            words.push_back(0xFFFF);
-            words.push_back(item.atom);
+            DWORD s = item.style | WS_CHILD | WS_VISIBLE;
+            put({LOWORD(s), HIWORD(s), 0, 0, static_cast<WORD>(item.x), static_cast<WORD>(item.y),
+                 static_cast<WORD>(item.cx), static_cast<WORD>(item.cy), item.id, 0xFFFF,
+                 item.atom});
             for (const char* c = item.text; *c; ++c)
                 words.push_back(static_cast<WORD>(*c));
-            words.push_back(0);
-            words.push_back(0); // no creation data
+            put({0, 0}); // end of the text, no creation data
         }
     }
     LPCSTR name() const { return reinterpret_cast<LPCSTR>(words.data()); }
 
   private:
-    void put_dword(DWORD v) {
-        words.push_back(LOWORD(v));
-        words.push_back(HIWORD(v));
-    }
-    void put_rect(short x, short y, short cx, short cy) {
-        words.push_back(static_cast<WORD>(x));
-        words.push_back(static_cast<WORD>(y));
-        words.push_back(static_cast<WORD>(cx));
-        words.push_back(static_cast<WORD>(cy));
-    }
+    void put(std::initializer_list<WORD> list) { words.insert(words.end(), list); }
     std::vector<WORD> words;
 };
 
