@@ -40,7 +40,7 @@ class ShellDialogs : public shelltest::ShellTest {
         bool ran = false;
         d.run(
             [&] {
-                HWND dialog = shelltest::wait_dialog(title);
+                HWND dialog = shelltest::wait_dialog(title, 10000);
                 if (dialog)
                     d.call([&] {
                         inside(dialog);
