@@ -471,6 +471,36 @@ TEST_F(ViewerTest, PromptsSplitAcrossPiecesStillFillTheStatus) {
     expect_fields_bounded();
 }
 
+TEST_F(ViewerTest, OverlongWordsInRepliesAreCutTo31Characters) {
+    const struct {
+        const char* command;
+        const char* output;
+        int id;
+        const char* shown;
+    } cases[] = {
+        {"cmd ver", "4.2.7-build-20261206-abcdefghijklmnopq\r\n", 1011,
+         "4.2.7-build-20261206-abcdefghij"},
+        {"cmd esn", "1234567890123456789012345678901234567890\r\n", 1012,
+         "1234567890123456789012345678901"},
+        {"cmd modemid", "cmd modemid VX4410A-with-a-much-longer-model-name\r\n", 1013,
+         "VX4410A-with-a-much-longer-mode"},
+    };
+    for (const auto& c : cases) {
+        unitsim::Fault longer;
+        longer.command = c.command;
+        longer.has_output = true;
+        longer.output = c.output;
+        unit.add_fault(longer);
+    }
+    start_viewer();
+    for (const auto& c : cases)
+        EXPECT_TRUE(wait_until([&] { return trimmed(read()[c.id]) == c.shown; }, kOneCycleMs))
+            << c.command << " shows \"" << read()[c.id] << "\"";
+    EXPECT_EQ(trimmed(read()[1014]), "100.100.100.100"); // the rest of the cycle went on
+    EXPECT_EQ(unit.stats().connections, 1);
+    expect_fields_bounded();
+}
+
 TEST_F(ViewerTest, OversizeReplyDropsTheLinkAndTheNextLoginRecovers) {
     unitsim::Fault oversize;
     oversize.command = "cmd ver";
