@@ -2,12 +2,11 @@
 // else. The benchmark measures it beside the viewer in the same run, so the figures show
 // what the viewer costs above what Wine and a bare tray icon already cost.
 // With the argument "platform" it also does the platform set-up the viewer does before any
-// work of its own (the common controls and dialog libraries, Winsock, one more thread that
-// only sleeps), which splits the viewer's figure into what the system libraries take and
-// what the viewer itself takes.
+// work of its own (Winsock and one more thread that only sleeps; the viewer loads the
+// common controls and dialog libraries only when a dialog first opens), which splits the viewer's
+// figure into what the system libraries take and what the viewer itself takes.
 #include <winsock2.h>
 #include <windows.h>
-#include <commctrl.h>
 #include <shellapi.h>
 
 #include <cstring>
@@ -45,17 +44,10 @@ DWORD WINAPI idle_thread(void*) {
 
 // Loaded by name, so that the bare program does not even import these libraries.
 void platform_setup() {
-    typedef BOOL(WINAPI * InitControlsFn)(const INITCOMMONCONTROLSEX*);
     typedef int(WINAPI * StartupFn)(WORD, WSADATA*);
-    HMODULE controls_dll = LoadLibraryA("comctl32.dll");
     HMODULE sockets_dll = LoadLibraryA("ws2_32.dll");
-    LoadLibraryA("comdlg32.dll"); // the Save dialog's library, loaded at start like the viewer's
-    InitControlsFn init_controls = reinterpret_cast<InitControlsFn>(
-        reinterpret_cast<void*>(GetProcAddress(controls_dll, "InitCommonControlsEx")));
     StartupFn startup = reinterpret_cast<StartupFn>(
         reinterpret_cast<void*>(GetProcAddress(sockets_dll, "WSAStartup")));
-    INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
-    if (init_controls) init_controls(&controls);
     WSADATA data;
     if (startup) startup(0x0202, &data);
     CloseHandle(CreateThread(nullptr, 0, idle_thread, nullptr, 0, nullptr));

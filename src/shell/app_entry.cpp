@@ -1,6 +1,5 @@
 // Process entry of VORLIX Viewer: one instance, the hidden main window, the message loop.
 #include <windows.h>
-#include <commctrl.h>
 
 #include "shell/main_window.h"
 
@@ -21,10 +20,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         CloseHandle(mutex);
         return -1;
     }
-
-    // The dialogs use the tab and IP address controls.
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
-    InitCommonControlsEx(&controls);
 
     if (!register_main_window_class(instance)) return 0;
     HWND window = create_main_window(instance);

@@ -5,6 +5,7 @@
 
 #include "link/link_flags.h"
 #include "res/resource.h"
+#include "shell/common_libraries.h"
 #include "shell/main_window.h"
 #include "shell/shell_seams.h"
 #include "shell/tray_icon.h"
@@ -59,12 +60,14 @@ void command_exit() {
 
 void command_about() {
     if (about_dialog) return;
+    ensure_common_controls();
     DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), main_window,
                     about_dialog_proc, 0);
 }
 
 void command_config() {
     if (config_dialog) return;
+    ensure_common_controls(); // the IP address control
     DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_CONFIG), main_window,
                     config_dialog_proc, 0);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "resource.h"
+#include "shell/common_libraries.h"
 #include "shell/shell_seams.h"
 #include "status/device_record.h"
 #include "statuswin/tab_host.h"
@@ -88,6 +89,7 @@ void open_status_window(HWND owner) {
         SetForegroundWindow(dialog);
         return;
     }
+    ensure_common_controls(); // the tab control
     // Never ended, only hidden: this returns when the thread is told to quit.
     DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), owner,
                     status_dialog_proc, 0);
