@@ -40,27 +40,17 @@ void read_address(HWND dialog, char* ip, size_t size) {
 }
 
 void show_settings(HWND dialog) {
+    // A copy taken under the settings lock: the worker may be re-reading the file.
+    LinkSettings shown;
+    settings_snapshot(device, &shown);
     // The stored user name and password end with a CR; show them without it.
-    char username[32];
-    char password[32];
-    memcpy(username, device.username, sizeof(username));
-    memcpy(password, device.password, sizeof(password));
-    username[31] = '\0';
-    password[31] = '\0';
-    strip_line_ends(username, strlen(username));
-    strip_line_ends(password, strlen(password));
+    strip_line_ends(shown.username, strlen(shown.username));
+    strip_line_ends(shown.password, strlen(shown.password));
 
-    char ip[32];
-    char port[32];
-    memcpy(ip, device.ip, sizeof(ip));
-    memcpy(port, device.port, sizeof(port));
-    ip[31] = '\0';
-    port[31] = '\0';
-
-    show_address(dialog, ip);
-    SetDlgItemTextA(dialog, IDC_PORT, port);
-    SetDlgItemTextA(dialog, IDC_USERNAME, username);
-    SetDlgItemTextA(dialog, IDC_PASSWORD, password);
+    show_address(dialog, shown.ip);
+    SetDlgItemTextA(dialog, IDC_PORT, shown.port);
+    SetDlgItemTextA(dialog, IDC_USERNAME, shown.username);
+    SetDlgItemTextA(dialog, IDC_PASSWORD, shown.password);
 }
 
 void save_and_reconnect(HWND dialog) {

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "link/link_flags.h"
+#include "link/settings_file.h"
 #include "res/resource.h"
 #include "shell/common_libraries.h"
 #include "shell/main_window.h"
@@ -83,8 +84,10 @@ void command_powercycle() {
 }
 
 void command_telnet() {
+    LinkSettings settings; // under the settings lock: the worker may be re-reading the file
+    settings_snapshot(device, &settings);
     char parameters[128];
-    if (!telnet_parameters(device.ip, device.port, parameters, sizeof(parameters))) {
+    if (!telnet_parameters(settings.ip, settings.port, parameters, sizeof(parameters))) {
         MessageBoxA(nullptr,
                     "Unable to open telnet session. The IP address or port in the connection "
                     "settings is not valid.",
