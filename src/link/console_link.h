@@ -5,10 +5,10 @@
 
 struct DeviceRecord;
 
-intptr_t link_open(DeviceRecord& rec);   // connects to rec.ip:rec.port; the socket or -1
-void link_close(DeviceRecord& rec);      // closes rec.socket when set; sets it to -1
-void link_drop(DeviceRecord& rec);       // lowers reconnect_request, then link_close
+intptr_t link_open(DeviceRecord& rec); // connects to rec.ip:rec.port; the socket or -1
+void link_close(DeviceRecord& rec);    // closes rec.socket when set; sets it to -1
+void link_drop(DeviceRecord& rec);     // lowers reconnect_request, then link_close
 int link_send(intptr_t sock, const char* text);
 bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, int idle_limit_s);
 int login_handshake(intptr_t sock, const char* user, const char* password); // 0 logged in
-int link_login(DeviceRecord& rec);       // 1 when reconnect_request is raised or no socket
+int link_login(DeviceRecord& rec); // 1 when reconnect_request is raised or no socket

@@ -14,6 +14,12 @@ extern std::atomic<uint32_t> request_flags;
 // 1 once new settings have been saved; every receive and login loop gives up on it.
 extern std::atomic<int> reconnect_request;
 
-inline void raise_request(uint32_t bit) { request_flags.fetch_or(bit); }
-inline void lower_request(uint32_t bit) { request_flags.fetch_and(~bit); }
-inline bool request_raised(uint32_t bit) { return (request_flags.load() & bit) != 0; }
+inline void raise_request(uint32_t bit) {
+    request_flags.fetch_or(bit);
+}
+inline void lower_request(uint32_t bit) {
+    request_flags.fetch_and(~bit);
+}
+inline bool request_raised(uint32_t bit) {
+    return (request_flags.load() & bit) != 0;
+}

@@ -6,16 +6,16 @@
 
 typedef intptr_t sock_t; // -1: no socket
 
-bool net_startup();  // WSAStartup(0x0202); nothing to do on POSIX
-void net_cleanup();  // WSACleanup
-sock_t sock_tcp();   // an IPv4 TCP socket, or -1
+bool net_startup(); // WSAStartup(0x0202); nothing to do on POSIX
+void net_cleanup(); // WSACleanup
+sock_t sock_tcp();  // an IPv4 TCP socket, or -1
 // Non-blocking connect to a network-order address and port; waits, with no limit of its own,
 // for the outcome or the stop request. Leaves the socket non-blocking. True when connected.
 bool sock_connect(sock_t s, uint32_t addr_net, uint16_t port_net);
 void sock_shutdown_close(sock_t s);
-int sock_send(sock_t s, const char* data, int len);  // bytes accepted, or -1
-int sock_recv(sock_t s, char* data, int len);        // >0 data, 0 peer closed, -1 nothing/error
-uint32_t parse_ipv4(const char* text);               // inet_addr: INADDR_NONE on bad text
+int sock_send(sock_t s, const char* data, int len); // bytes accepted, or -1
+int sock_recv(sock_t s, char* data, int len);       // >0 data, 0 peer closed, -1 nothing/error
+uint32_t parse_ipv4(const char* text);              // inet_addr: INADDR_NONE on bad text
 
 // One tick of a receive or login loop: waits at most ms for data (or the peer's close) on s,
 // and ends early for them or for the stop. A socket error does not end it early.

@@ -2,16 +2,16 @@
 #pragma once
 
 // Icons and bitmap
-#define IDI_APP 128          // two monitors side by side (class icon, About)
-#define IDI_APP_SMALL 136    // small class icon
-#define IDI_SIGNAL_1 130     // one bar of four
+#define IDI_APP 128       // two monitors side by side (class icon, About)
+#define IDI_APP_SMALL 136 // small class icon
+#define IDI_SIGNAL_1 130  // one bar of four
 #define IDI_SIGNAL_2 131
 #define IDI_SIGNAL_3 132
 #define IDI_SIGNAL_4 133
-#define IDI_SIGNAL_0 134     // four grey bars
-#define IDI_NO_WWAN 135      // grey arcs over a red disk with a white cross
-#define IDI_UNPLUGGED 139    // blue plug pulled apart
-#define IDB_NETWORK 137      // two computers joined to a network junction
+#define IDI_SIGNAL_0 134  // four grey bars
+#define IDI_NO_WWAN 135   // grey arcs over a red disk with a white cross
+#define IDI_UNPLUGGED 139 // blue plug pulled apart
+#define IDB_NETWORK 137   // two computers joined to a network junction
 
 // Dialog templates
 #define IDD_CONFIG 138

@@ -12,4 +12,9 @@ bool serve_power_cycle(DeviceRecord& rec);
 void serve_log_capture(DeviceRecord& rec);
 int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle_limit_s);
 
-enum CaptureStatus { CAPTURE_OK = 0, CAPTURE_NO_FILE = 1, CAPTURE_SEND_FAILED = 2, CAPTURE_NO_PROMPT = 3 };
+enum CaptureStatus {
+    CAPTURE_OK = 0,
+    CAPTURE_NO_FILE = 1,
+    CAPTURE_SEND_FAILED = 2,
+    CAPTURE_NO_PROMPT = 3
+};
