@@ -7,12 +7,20 @@
 #include "status/device_record.h"
 #include "status/view_hooks.h"
 
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 namespace {
 
 constexpr size_t LOG_PATH_SIZE = 260;
+
+enum CaptureStatus {
+    CAPTURE_OK = 0,
+    CAPTURE_NO_FILE = 1,
+    CAPTURE_SEND_FAILED = 2,
+    CAPTURE_NO_PROMPT = 3
+};
 
 // The path of the capture asked for last; the worker takes its own copy when it starts,
 // so a request made during a capture never changes the running one's file or message.
@@ -37,22 +45,6 @@ void take_pending_path(char* path) {
     memcpy(path, pending_path, LOG_PATH_SIZE);
 }
 
-} // namespace
-
-void request_log_capture(const char* path) {
-    std::lock_guard<std::mutex> lock(pending_mutex);
-    (void)snprintf(pending_path, sizeof pending_path, "%s", path);
-    raise_request(REQUEST_LOG_CAPTURE);
-}
-
-bool serve_power_cycle(DeviceRecord& rec) {
-    intptr_t sock = rec.socket.load();
-    if (link_send(sock, "cmd pwrmode 2\r") <= 0) return false;
-    char reply[REPLY_BUFFER_SIZE];
-    // Any answer will do: the unit restarts and the next exchange finds the link gone.
-    return link_receive(sock, reply, sizeof reply, nullptr, REPLY_IDLE_LIMIT_S);
-}
-
 int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle_limit_s) {
     intptr_t sock = rec.socket.load();
     if (link_send(sock, command) <= 0) return CAPTURE_SEND_FAILED;
@@ -70,6 +62,22 @@ int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle
         }
         if (stop_requested()) return CAPTURE_NO_PROMPT;
     }
+}
+
+} // namespace
+
+void request_log_capture(const char* path) {
+    std::lock_guard<std::mutex> lock(pending_mutex);
+    (void)snprintf(pending_path, sizeof pending_path, "%s", path);
+    raise_request(REQUEST_LOG_CAPTURE);
+}
+
+bool serve_power_cycle(DeviceRecord& rec) {
+    intptr_t sock = rec.socket.load();
+    if (link_send(sock, "cmd pwrmode 2\r") <= 0) return false;
+    char reply[REPLY_BUFFER_SIZE];
+    // Any answer will do: the unit restarts and the next exchange finds the link gone.
+    return link_receive(sock, reply, sizeof reply, nullptr, REPLY_IDLE_LIMIT_S);
 }
 
 void serve_log_capture(DeviceRecord& rec) {

@@ -299,10 +299,7 @@ bool poll_status(DeviceRecord& rec) {
         lower_request(REQUEST_POWER_CYCLE);
         return serve_power_cycle(rec);
     }
-    if (request_raised(REQUEST_LOG_CAPTURE)) {
-        lower_request(REQUEST_LOG_CAPTURE);
-        serve_log_capture(rec);
-    }
+    if (request_raised(REQUEST_LOG_CAPTURE)) serve_log_capture(rec); // lowers the bit itself
     if (!request_raised(REQUEST_REFRESH)) return true;
     lower_request(REQUEST_REFRESH);
 
