@@ -19,7 +19,8 @@ enum CaptureStatus {
     CAPTURE_OK = 0,
     CAPTURE_NO_FILE = 1,
     CAPTURE_SEND_FAILED = 2,
-    CAPTURE_NO_PROMPT = 3
+    CAPTURE_NO_PROMPT = 3,
+    CAPTURE_WRITE_FAILED = 4 // a full disk: reported as a failure, never as a log
 };
 
 // The path of the capture asked for last; the worker takes its own copy when it starts,
@@ -49,16 +50,17 @@ int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle
     intptr_t sock = rec.socket.load();
     if (link_send(sock, command) <= 0) return CAPTURE_SEND_FAILED;
     char piece[REPLY_BUFFER_SIZE];
+    // A failed write still reads the reply up to its prompt, so the link stays in step.
+    bool written = true;
     for (;;) {
         if (!link_receive(sock, piece, sizeof piece, nullptr, idle_limit_s))
             return CAPTURE_NO_PROMPT;
-        (void)fwrite(piece, 1, strlen(piece), file);
-        (void)fflush(file);
+        size_t length = strlen(piece);
+        written = written && fwrite(piece, 1, length, file) == length && fflush(file) == 0;
         // Each piece on its own: a prompt split across two pieces is not seen.
         if (strstr(piece, DEVICE_PROMPT) != nullptr) {
-            (void)fwrite("\r\n", 1, 2, file);
-            (void)fflush(file);
-            return CAPTURE_OK;
+            written = written && fwrite("\r\n", 1, 2, file) == 2 && fflush(file) == 0;
+            return written ? CAPTURE_OK : CAPTURE_WRITE_FAILED;
         }
         if (stop_requested()) return CAPTURE_NO_PROMPT;
     }
@@ -92,7 +94,8 @@ void serve_log_capture(DeviceRecord& rec) {
             status = capture_command(rec, file, command.text, command.idle_limit_s);
             if (status != CAPTURE_OK) break;
         }
-        (void)fclose(file); // keeps whatever was captured before a failure
+        // Keeps whatever was captured before a failure.
+        if (fclose(file) != 0 && status == CAPTURE_OK) status = CAPTURE_WRITE_FAILED;
     }
     // A worker asked to stop leaves the views alone: the shell is going away.
     if (stop_requested()) return;

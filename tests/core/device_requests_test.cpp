@@ -71,6 +71,22 @@ TEST_F(DeviceRequests, APathInAMissingFolderIsReportedAndTheTooltipRestored) {
     expect_report("Unable to create " + path);
 }
 
+// A full disk: the capture stops after the reply it could not keep, read up to its prompt so
+// the link stays in step, and says it failed.
+TEST_F(DeviceRequests, AFileThatCannotBeWrittenFailsTheCapture) {
+#ifdef _WIN32
+    GTEST_SKIP() << "no /dev/full";
+#else
+    connect(frozen(), fixed_diagnostics());
+    request_log_capture("/dev/full");
+    EXPECT_TRUE(poll_status(device));
+    EXPECT_EQ((std::vector<std::string>{"cmd showstate"}), server->stats().commands);
+    expect_report("Failed To Generate Log File : /dev/full");
+    EXPECT_TRUE(refresh()); // the next exchange reads its own reply
+    EXPECT_EQ(padded("123456789012345"), device.imei);
+#endif
+}
+
 TEST_F(DeviceRequests, ASplitPromptFailsTheCaptureAfterItsIdleLimit) {
     // "VORLIX:/# " cut after "VORLIX:" in the reply to the first command
     std::string reply = std::string("cmd showstate\r\n") + kState + "VORLIX:/# ";
