@@ -17,8 +17,7 @@ constexpr int kMaxAttempts = 10000;
 constexpr int kAttemptPauseSeconds = 15;
 constexpr uint32_t kQueryEveryTurns = 5;
 
-} // namespace
-
+// n worker seconds, ended early by the stop.
 void sleep_seconds(int n) {
     // One second at a time, so a changed second_ms applies from the next second on.
     for (int i = 0; i < n; ++i) {
@@ -46,30 +45,26 @@ void link_reconnect() {
     }
 }
 
+} // namespace
+
 void worker_main() {
     worker_seconds.store(0);
     if (settings_read(device)) link_reconnect();
 
     uint32_t turn = 0;
-    bool refresh_pending = false;
     while (!stop_requested()) {
-        if (turn % kQueryEveryTurns == 0) {
-            refresh_pending = true;
-            raise_request(REQUEST_REFRESH);
-        }
+        const bool query_turn = turn % kQueryEveryTurns == 0;
+        if (query_turn) raise_request(REQUEST_REFRESH);
         bool healthy = poll_status(device);
         // A poll cut by the stop fails too, but must not count as a lost link.
         if (stop_requested()) return;
         if (!healthy || reconnect_request.load() != 0) {
             link_drop(device);
             reset_status();
-            refresh_pending = false;
-            views_refresh();
+            views_refresh(); // the blank status, in place of the query turn's refresh
             if (settings_read(device)) link_reconnect();
             if (stop_requested()) return;
-        }
-        if (refresh_pending) {
-            refresh_pending = false;
+        } else if (query_turn) {
             views_refresh();
         }
         sleep_seconds(1);

@@ -16,8 +16,6 @@
 
 // Thread entry. Runs until stop_request(); the caller creates and joins the thread.
 void worker_main();
-void link_reconnect();
-void sleep_seconds(int n); // n worker seconds, ended early by the stop
 
 // Whole worker seconds paused since worker_main started (each turn pauses 1, each failed
 // attempt 15). Lets tests and the bench count turns and pauses instead of timing them.
