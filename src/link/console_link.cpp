@@ -79,11 +79,9 @@ bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, 
     size_t stored = 0;
     long idle = 0;
     const long idle_limit = static_cast<long>(idle_limit_s) * 10;
-    const size_t marker_length = marker != nullptr ? strlen(marker) : 0;
-    char chunk[CHUNK_SIZE];
+    char chunk[CHUNK_SIZE]; // only the n bytes received are copied: no clearing per pass
     for (;;) {
         if (give_up()) return false;
-        memset(chunk, 0, sizeof chunk);
         int n = sock_recv(sock, chunk, static_cast<int>(sizeof chunk));
         if (n > 0) {
             idle = 0;
@@ -93,7 +91,7 @@ bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, 
             stored += take;
             if (marker == nullptr) return true;
             // The whole text so far: a marker split across chunks counts once complete.
-            if (strlen(buffer) >= marker_length && strstr(buffer, marker) != nullptr) return true;
+            if (strstr(buffer, marker) != nullptr) return true;
             if (stored >= size - 1) return false;
             continue;
         }
