@@ -201,7 +201,6 @@ void parse_iwconfig(DeviceRecord& rec, const char* reply) {
 // The 17 or 18 exchanges; false at the first one that fails.
 bool run_cycle(DeviceRecord& rec, CycleBuffers& b) {
     char* reply = b.reply;
-    const char* text;
 
     if (!exchange(rec, "cmd device cell\r", reply)) return false;
     scan_field(skip_echo_line(reply), "cmd device cell %s", rec.cell_hardware, 31);
@@ -242,9 +241,7 @@ bool run_cycle(DeviceRecord& rec, CycleBuffers& b) {
     char word[FIELD_TEXT_MAX + 1];
     if (!exchange(rec, "cmd rfstats|grep 'Signal Quality'|awk -F: '{print $2}'\r", reply))
         return false;
-    text = skip_echo_line(reply);
-    if (!scan_word(text, text != nullptr ? text + strlen(text) : nullptr, "%s", word) ||
-        word[0] == '%') {
+    if (!scan_text(skip_echo_line(reply), "%s", word) || word[0] == '%') {
         rec.signal_quality[0] = '\0';
     } else {
         word[strcspn(word, "%")] = '\0';
@@ -256,9 +253,7 @@ bool run_cycle(DeviceRecord& rec, CycleBuffers& b) {
     parse_data_lines(rec, skip_echo_line(reply));
 
     if (!exchange(rec, "cmd odometer\r", reply)) return false;
-    text = skip_echo_line(reply);
-    if (!scan_word(text, text != nullptr ? text + strlen(text) : nullptr, "%s", word))
-        word[0] = '\0';
+    if (!scan_text(skip_echo_line(reply), "%s", word)) word[0] = '\0';
     counter_with_unit(rec.odometer, word, " km", 31);
 
     if (!exchange(rec, "cmd gpsrmc\r", reply)) return false;

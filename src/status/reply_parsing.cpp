@@ -53,6 +53,10 @@ bool scan_word(const char* text, const char* end, const char* pattern, char* wor
     return false; // a pattern without a word conversion reads nothing
 }
 
+bool scan_text(const char* text, const char* pattern, char* word) {
+    return scan_word(text, text != nullptr ? text + strlen(text) : nullptr, pattern, word);
+}
+
 const char* skip_echo_line(const char* reply) {
     if (reply == nullptr) return nullptr;
     const char* p = strpbrk(reply, "\r\n");
@@ -64,8 +68,7 @@ const char* skip_echo_line(const char* reply) {
 
 void scan_field(const char* text, const char* pattern, char* field, int width) {
     char word[FIELD_TEXT_MAX + 1];
-    const char* end = text != nullptr ? text + strlen(text) : nullptr;
-    if (scan_word(text, end, pattern, word)) memcpy(field, word, sizeof word);
+    if (scan_text(text, pattern, word)) memcpy(field, word, sizeof word);
     if (width > 0) pad_field(field, width);
 }
 
@@ -104,10 +107,7 @@ void nmea_to_degrees(const char* raw, char* field, const char* south, const char
     int integer = static_cast<int>(negative ? -whole : whole);
 
     char rest[FIELD_TEXT_MAX + 1] = "";
-    if (*p == '.') {
-        const char* end = p + 1 + strlen(p + 1);
-        scan_word(p + 1, end, "%s", rest);
-    }
+    if (*p == '.') scan_text(p + 1, "%s", rest);
     // Formatting the minutes as text keeps the fraction's leading zeros: 4905.0123 -> 5.0123.
     char minutes_text[64];
     (void)snprintf(minutes_text, sizeof minutes_text, "%d.%s", integer % 100, rest);

@@ -13,3 +13,5 @@ size_t copy_cut(char* field, const char* from, size_t length);
 // skips leading white space. On a match the word, cut to FIELD_TEXT_MAX, goes to word
 // (FIELD_TEXT_MAX + 1 bytes) and true is returned. A null text matches nothing.
 bool scan_word(const char* text, const char* end, const char* pattern, char* word);
+// scan_word over the whole terminated text (a null text matches nothing).
+bool scan_text(const char* text, const char* pattern, char* word);
