@@ -89,6 +89,8 @@ std::string temp_file(const char* what) {
 std::string conf_path;
 std::thread worker;
 
+// The same globals reset as the core tests' reset_globals, which lives beside GoogleTest
+// (test_support.cpp) that the bench does not link.
 void begin(int tick, int second, int port) {
     device_record_init();
     request_flags = 0;
