@@ -19,6 +19,9 @@ HANDLE worker_thread = nullptr;
 
 namespace {
 
+constexpr char MAIN_WINDOW_CLASS[] = "VORLIXViewerClass__";
+constexpr char MAIN_WINDOW_TITLE[] = "VORLIX Connection Status";
+
 DWORD worker_thread_id = 0;
 
 DWORD WINAPI worker_entry(LPVOID) {
@@ -88,6 +91,8 @@ void stop_worker() {
     worker_thread_id = 0;
 }
 
+namespace {
+
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (taskbar_created_message != 0 && message == taskbar_created_message) {
         // A new taskbar knows no icons: put ours up again.
@@ -122,6 +127,8 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return DefWindowProcA(window, message, wparam, lparam);
     }
 }
+
+} // namespace
 
 bool register_main_window_class(HINSTANCE instance) {
     WNDCLASSEXA wc;

@@ -7,11 +7,7 @@ extern HWND main_window;
 extern UINT taskbar_created_message;
 extern HANDLE worker_thread; // 0 while no worker runs
 
-constexpr char MAIN_WINDOW_CLASS[] = "VORLIXViewerClass__";
-constexpr char MAIN_WINDOW_TITLE[] = "VORLIX Connection Status";
 constexpr char APP_TITLE[] = "VORLIX Viewer"; // title of every message box
-
-LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam);
 
 bool register_main_window_class(HINSTANCE instance);
 // Creates the (never shown) main window; its creation puts up the tray icon and starts

@@ -13,6 +13,8 @@ int tray_icon_loads = 0;
 
 namespace {
 
+constexpr int TRAY_TIP_SIZE = 64; // the tooltip of the first-version layout
+
 // update_tray runs on both threads; one lock keeps tray_data and last_tray_icon whole.
 struct TrayLock {
     CRITICAL_SECTION section;
@@ -59,25 +61,7 @@ void copy_tip(NOTIFYICONDATAA& data, const char* tip) {
     memcpy(data.szTip, tip, len);
 }
 
-} // namespace
-
-void tray_data_reset(NOTIFYICONDATAA& data, const char* tip) {
-    memset(&data, 0, sizeof(data));
-    data.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    copy_tip(data, tip);
-}
-
-void tray_data_init(HWND owner) {
-    Hold hold;
-    if (tray_data.hIcon) DestroyIcon(tray_data.hIcon);
-    tray_data_reset(tray_data, "");
-    tray_data.hWnd = owner;
-    tray_data.uID = TRAY_ICON_ID;
-    tray_data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
-    tray_data.uCallbackMessage = TRAY_CALLBACK_MESSAGE;
-    last_tray_icon = 0;
-}
-
+// The icon's resource number for the fields as they stand; -1 keeps the current icon.
 int choose_tray_icon(const char* wwan_ip, const char* signal_quality) {
     if (wwan_ip[0] == '\0' || wwan_ip[0] == ' ') return IDI_NO_WWAN;
     if (strncmp(wwan_ip, "0.0.0.0", 7) == 0) return IDI_UNPLUGGED;
@@ -90,11 +74,26 @@ int choose_tray_icon(const char* wwan_ip, const char* signal_quality) {
     return IDI_SIGNAL_4;
 }
 
+// At the system's small-icon size.
 HICON load_tray_icon(int resource_id) {
     ++tray_icon_loads;
     return static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource_id),
                                          IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
                                          GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+}
+
+} // namespace
+
+void tray_data_init(HWND owner) {
+    Hold hold;
+    if (tray_data.hIcon) DestroyIcon(tray_data.hIcon);
+    memset(&tray_data, 0, sizeof(tray_data)); // the tooltip too: empty until update_tray
+    tray_data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    tray_data.hWnd = owner;
+    tray_data.uID = TRAY_ICON_ID;
+    tray_data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
+    tray_data.uCallbackMessage = TRAY_CALLBACK_MESSAGE;
+    last_tray_icon = 0;
 }
 
 void update_tray(bool add, bool logging) {

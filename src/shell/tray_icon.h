@@ -7,12 +7,6 @@ extern NOTIFYICONDATAA tray_data; // first-version layout: 64-byte tooltip
 extern int last_tray_icon;        // resource number of the icon in tray_data; 0 before any
 extern int tray_icon_loads;       // icons loaded so far (an icon is loaded only on a change)
 
-constexpr int TRAY_TIP_SIZE = 64; // the tooltip of the first-version layout
-
-// Zeroes the record, sets its first-version size and copies the tooltip, cut so that it
-// fits the first-version tooltip with its terminator.
-void tray_data_reset(NOTIFYICONDATAA& data, const char* tip);
-
 // Fills tray_data for the main window (identifier, flags, callback) with no icon loaded yet,
 // releasing an icon left from an earlier window.
 void tray_data_init(HWND owner);
@@ -27,11 +21,6 @@ void readd_tray_icon();
 
 // Removes the icon from the tray (main window destruction).
 void remove_tray_icon();
-
-// The icon's resource number for the fields as they stand; -1 keeps the current icon.
-int choose_tray_icon(const char* wwan_ip, const char* signal_quality);
-
-HICON load_tray_icon(int resource_id); // at the system's small-icon size
 
 // The worker's view refresh: the status window, then the tray.
 void refresh_views();

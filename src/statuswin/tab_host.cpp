@@ -11,6 +11,12 @@ HBRUSH page_brush = nullptr;
 // The host of the window now being served; main thread only.
 static TabHost* current_host = nullptr;
 
+static int show_selected_page();
+static void tab_key_down(NMTCKEYDOWN* key);
+static void prime_page_focus(HWND page);
+static void page_focus_loop(HWND page);
+static INT_PTR CALLBACK tab_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
+
 static TabHost* host_of_tab(HWND tab) {
     return reinterpret_cast<TabHost*>(GetWindowLongPtrA(tab, GWLP_USERDATA));
 }
@@ -41,7 +47,7 @@ static void place_page_centered(HWND tab, int index) {
     SetWindowPos(page, HWND_TOP, x, y, width, height, 0);
 }
 
-void no_size_handler(HWND, UINT, int, int) {}
+static void no_size_handler(HWND, UINT, int, int) {}
 
 void tab_host_init(TabHost* host, HWND tab, const char* const* titles, const LPCSTR* templates,
                    DLGPROC dialog_proc, TabSizeFn on_size, int stretch_pages) {
@@ -139,7 +145,7 @@ int tab_host_notify(NMHDR* header) {
     }
 }
 
-int show_selected_page() {
+static int show_selected_page() {
     TabHost* host = current_host;
     int sel = static_cast<int>(SendMessageA(host->tab, TCM_GETCURSEL, 0, 0));
     if (sel < 0 || sel >= host->page_count) return 1;
@@ -156,7 +162,7 @@ static void select_and_focus(HWND tab, int select, int focus) {
     SendMessageA(tab, TCM_SETCURFOCUS, focus, 0);
 }
 
-void tab_key_down(NMTCKEYDOWN* key) {
+static void tab_key_down(NMTCKEYDOWN* key) {
     HWND tab = key->hdr.hwndFrom;
     int count = static_cast<int>(SendMessageA(tab, TCM_GETITEMCOUNT, 0, 0));
     int cur = static_cast<int>(SendMessageA(tab, TCM_GETCURSEL, 0, 0));
@@ -219,13 +225,13 @@ void enter_page(HWND page, HWND focus) {
     page_focus_loop(page);
 }
 
-void prime_page_focus(HWND page) {
+static void prime_page_focus(HWND page) {
     SendMessageA(page, WM_NEXTDLGCTL, 1, 0);
     // The primed Tab moves the focus forward again and marks where the cycle starts.
     PostMessageA(GetFocus(), WM_KEYDOWN, VK_TAB, 0);
 }
 
-void page_focus_loop(HWND page) {
+static void page_focus_loop(HWND page) {
     HWND first_tab = nullptr;
     MSG msg;
     for (;;) {
@@ -260,7 +266,7 @@ static INT_PTR message_result(HWND page, LRESULT result) {
     return TRUE;
 }
 
-INT_PTR CALLBACK tab_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+static INT_PTR CALLBACK tab_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
     // While a page is being created its user data is still 0: it works with the host
     // that is being set up.
     HWND tab = reinterpret_cast<HWND>(GetWindowLongPtrA(page, GWLP_USERDATA));

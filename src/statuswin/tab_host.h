@@ -44,11 +44,7 @@ extern HBRUSH page_brush;
 void tab_host_init(TabHost* host, HWND tab, const char* const* titles, const LPCSTR* templates,
                    DLGPROC dialog_proc, TabSizeFn on_size, int stretch_pages);
 int tab_host_notify(NMHDR* header);
-int show_selected_page();
-void tab_key_down(NMTCKEYDOWN* key);
 void page_display_area(HWND tab, DisplayArea* area);
+// Gives the focus to `focus` and runs the page's own Tab loop until it hands the focus back
+// to the tab strip, the page is switched away or the program quits.
 void enter_page(HWND page, HWND focus);
-void prime_page_focus(HWND page);
-void page_focus_loop(HWND page);
-INT_PTR CALLBACK tab_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
-void no_size_handler(HWND page, UINT size_type, int width, int height);
