@@ -116,10 +116,7 @@ void command_log_file() {
     memset(&local, 0, sizeof(local));
     if (const struct tm* converted = localtime(&now)) local = *converted;
 
-    char imei[32];
-    memcpy(imei, device.imei, 31);
-    imei[31] = '\0';
-    default_log_name(imei, local, log_path, sizeof(log_path));
+    default_log_name(device.imei, local, log_path, sizeof(log_path));
 
     OPENFILENAMEA save;
     memset(&save, 0, sizeof(save));

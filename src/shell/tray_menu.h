@@ -15,7 +15,8 @@ void show_tray_menu();
 // Carries out one menu command (ids IDM_*); any other number does nothing.
 void run_tray_command(int id);
 
-// "<imei or DISCONNECTED>-MMDDYY.TXT" for the Save dialog.
+// "<imei or DISCONNECTED>-MMDDYY.TXT" for the Save dialog; reads at most 31 characters of
+// imei, so the status field itself may be passed.
 void default_log_name(const char* imei, const struct tm& when, char* out, size_t size);
 
 // The parameters of "cmd" for a telnet session: " /C telnet A.B.C.D PORT", printed from the
