@@ -61,7 +61,6 @@ void command_exit() {
 
 void command_about() {
     if (about_dialog) return;
-    ensure_common_controls();
     DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_ABOUT), main_window,
                     about_dialog_proc, 0);
 }
