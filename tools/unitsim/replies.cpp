@@ -217,9 +217,7 @@ void ifconfig(std::string& out, const std::string& name, long tx, long rx) {
               rx / 10, rx % 10, tx * 104858, tx / 10, tx % 10);
 }
 
-void showstate(std::string& out, const Config& c, const Clock& t, int signal) {
-    long tx, rx;
-    data_now(c, t, &tx, &rx);
+void showstate(std::string& out, const Config& c, const Clock& t, int signal, long tx, long rx) {
     add_line(out, "==== unit state ====");
     add_linef(out, "modem.id            %s", c.modem_id.c_str());
     add_linef(out, "modem.esn           %s", c.esn.c_str());
@@ -390,7 +388,7 @@ std::string unit_output(const Config& c, const Clock& t, const std::string& cmd,
     } else if (cmd == "cmd pwrmode 2") {
         *kind = ReplyKind::power_cycle;
     } else if (cmd == "cmd showstate") {
-        showstate(out, c, t, signal);
+        showstate(out, c, t, signal, tx, rx);
     } else if (cmd == "cmd showconfig") {
         showconfig(out, c);
     } else if (cmd == "cmd syslog") {
