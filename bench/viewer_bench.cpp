@@ -177,6 +177,21 @@ bool status_full(HWND status) {
     return true;
 }
 
+// Closes the minimal tray programs started so far (a zeroed entry was never started), so an
+// early failure leaves none running in the prefix.
+void end_minimal(PROCESS_INFORMATION* infos, int count) {
+    for (int i = 0; i < count; ++i) {
+        PROCESS_INFORMATION& info = infos[i];
+        if (info.hProcess == nullptr) continue;
+        for (HWND window : top_windows(info.dwProcessId, "VORLIXMinimalTray", nullptr, false))
+            PostMessageA(window, WM_CLOSE, 0, 0);
+        if (WaitForSingleObject(info.hProcess, 3000) != WAIT_OBJECT_0)
+            TerminateProcess(info.hProcess, 0);
+        CloseHandle(info.hThread);
+        CloseHandle(info.hProcess);
+    }
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -267,6 +282,7 @@ int main(int argc, char** argv) {
         if (!CreateProcessA(minimal_exe.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr,
                             folder.path().c_str(), &startup, &minimal_info[i])) {
             fprintf(stderr, "viewer_bench: cannot start %s\n", minimal_exe.c_str());
+            end_minimal(minimal_info, i);
             return 1;
         }
     }
@@ -279,6 +295,7 @@ int main(int argc, char** argv) {
         !programs[1].linux_side.find(minimal_exe, "platform", nullptr) ||
         !programs[2].linux_side.find(minimal_exe, nullptr, "platform")) {
         fprintf(stderr, "viewer_bench: cannot find the programs under Z:\\proc\n");
+        end_minimal(minimal_info, 2);
         return 1;
     }
     {
@@ -320,13 +337,6 @@ int main(int argc, char** argv) {
                100.0 * (mean - target) / target);
     }
     viewer.end_for_cleanup();
-    for (PROCESS_INFORMATION& info : minimal_info) {
-        for (HWND window : top_windows(info.dwProcessId, "VORLIXMinimalTray", nullptr, false))
-            PostMessageA(window, WM_CLOSE, 0, 0);
-        if (WaitForSingleObject(info.hProcess, 3000) != WAIT_OBJECT_0)
-            TerminateProcess(info.hProcess, 0);
-        CloseHandle(info.hThread);
-        CloseHandle(info.hProcess);
-    }
+    end_minimal(minimal_info, 2);
     return 0;
 }
