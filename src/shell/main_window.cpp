@@ -115,7 +115,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return 0;
     case TRAY_CALLBACK_MESSAGE:
         if (lparam == WM_LBUTTONUP)
-            open_status_window(window);
+            request_status_window();
         else if (lparam == WM_RBUTTONUP)
             show_tray_menu();
         return 0;

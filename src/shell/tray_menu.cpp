@@ -181,7 +181,43 @@ bool telnet_parameters(const char* ip, const char* port, char* out, size_t size)
     return true;
 }
 
+namespace {
+
+// Tray commands (the menu included) now running, nested in each other's boxes and dialogs.
+int commands_running = 0;
+bool status_open_deferred = false;
+
+void begin_command() {
+    ++commands_running;
+}
+
+void end_command() {
+    if (--commands_running > 0 || !status_open_deferred) return;
+    status_open_deferred = false;
+    MSG quit;
+    if (PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_NOREMOVE)) return; // Exit was chosen
+    open_status_window(main_window);
+}
+
+} // namespace
+
+void request_status_window() {
+    // The first opening runs a dialog loop that never returns. Started inside a command's box
+    // or dialog, it would keep that box's answer from ever arriving (Exit not ending, a Save
+    // never starting its capture), so it waits until the commands have returned.
+    if (commands_running > 0 && status_window_handle() == nullptr) {
+        status_open_deferred = true;
+        return;
+    }
+    open_status_window(main_window);
+}
+
 void run_tray_command(int id) {
+    if (id == IDM_STATUS) {
+        request_status_window();
+        return;
+    }
+    begin_command();
     switch (id) {
     case IDM_EXIT:
         command_exit();
@@ -198,20 +234,19 @@ void run_tray_command(int id) {
     case IDM_CONFIG:
         command_config();
         break;
-    case IDM_STATUS:
-        open_status_window(main_window);
-        break;
     case IDM_LOGFILE:
         command_log_file();
         break;
     default:
         break;
     }
+    end_command();
 }
 
 void show_tray_menu() {
     HMENU menu = CreatePopupMenu();
     if (!menu) return;
+    begin_command(); // the menu's own loop counts too
     AppendMenuA(menu, MF_STRING, IDM_EXIT, "Exit");
     AppendMenuA(menu, MF_STRING, IDM_ABOUT, "About");
     AppendMenuA(menu, MF_STRING, IDM_POWERCYCLE, "Powercycle...");
@@ -231,4 +266,5 @@ void show_tray_menu() {
     SendMessageA(main_window, WM_NULL, 0, 0);
     DestroyMenu(menu);
     run_tray_command(chosen);
+    end_command();
 }

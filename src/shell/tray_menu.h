@@ -15,6 +15,10 @@ void show_tray_menu();
 // Carries out one menu command (ids IDM_*); any other number does nothing.
 void run_tray_command(int id);
 
+// Opens the status window (tray click, menu), or, while a tray command's box or dialog is
+// still open and the window has never been created, as soon as that command has returned.
+void request_status_window();
+
 // "<imei or DISCONNECTED>-MMDDYY.TXT" for the Save dialog; reads at most 31 characters of
 // imei, so the status field itself may be passed.
 void default_log_name(const char* imei, const struct tm& when, char* out, size_t size);

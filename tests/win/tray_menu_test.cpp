@@ -5,6 +5,7 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "link/link_flags.h"
@@ -13,6 +14,7 @@
 #include "shell/tray_menu.h"
 #include "shell_test_support.h"
 #include "status/device_record.h"
+#include "statuswin/status_window.h"
 
 namespace {
 
@@ -30,6 +32,8 @@ struct SaveCall {
     BOOL answer = TRUE;
     bool drop_link = false;
     bool reenter = false;
+    bool click_tray = false;           // a left click on the tray while the dialog is open
+    HWND status_during_save = nullptr; // the status window as the dialog saw it
 } save_call;
 
 BOOL WINAPI fake_save(LPOPENFILENAMEA record) {
@@ -44,6 +48,10 @@ BOOL WINAPI fake_save(LPOPENFILENAMEA record) {
     save_call.title = record->lpstrTitle ? record->lpstrTitle : "";
     save_call.def_ext = record->lpstrDefExt ? record->lpstrDefExt : "";
     if (save_call.reenter) run_tray_command(IDM_LOGFILE); // chosen again from the tray
+    if (save_call.click_tray) {
+        request_status_window(); // what the tray's left click does
+        save_call.status_during_save = status_window_handle();
+    }
     if (save_call.drop_link) device.socket = NO_SOCKET;
     if (save_call.answer) snprintf(record->lpstrFile, record->nMaxFile, "C:\\logs\\unit.TXT");
     return save_call.answer;
@@ -227,3 +235,25 @@ TEST_F(ShellTrayMenu, TelnetRunsCmdWithTheParametersPrintedBackAndRefusesUnsafeO
 }
 
 } // namespace
+
+TEST_F(ShellTrayMenu, FirstStatusOpeningWaitsUntilTheCommandWhoseDialogIsOpenHasReturned) {
+    // Opened inside the Save dialog, the status window's never-ending loop would keep the
+    // dialog's answer from arriving: no capture, and Log File refused for good.
+    device.socket = 5;
+    save_call.click_tray = true;
+    DWORD ui_thread = GetCurrentThreadId();
+    std::thread quitter([ui_thread] { // ends the status window's loop once it exists
+        for (int i = 0; i < 1000 && status_window_handle() == nullptr; ++i)
+            Sleep(10);
+        PostThreadMessageA(ui_thread, WM_QUIT, 0, 0);
+    });
+    EXPECT_EQ(run(IDM_LOGFILE), Texts{});
+    quitter.join();
+    MSG quit;
+    PeekMessageA(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE);
+
+    EXPECT_EQ(save_call.status_during_save, nullptr);
+    EXPECT_NE(status_window_handle(), nullptr); // opened once the command had returned
+    EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_LOG_CAPTURE));
+    EXPECT_EQ(log_dialog_busy, 0);
+}
