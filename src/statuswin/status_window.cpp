@@ -109,10 +109,11 @@ void refresh_status_window() {
         const char* text = device.*row.field;
         // The group box keeps its last caption while the unit reports none.
         if (row.control == IDC_ACTIVITY_GROUP && strlen(text) == 0) continue;
+        if (row.page >= status_tabs.page_count) continue; // a page the host could not create
         SetWindowTextA(GetDlgItem(status_tabs.pages[row.page], row.control), text);
     }
     int sel = static_cast<int>(SendMessageA(status_tabs.tab, TCM_GETCURSEL, 0, 0));
-    if (sel >= 0 && sel < status_tabs.page_count)
+    if (sel >= 0 && sel < status_tabs.page_count && status_tabs.pages[sel] != nullptr)
         RedrawWindow(status_tabs.pages[sel], nullptr, nullptr,
                      RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
