@@ -95,8 +95,8 @@ namespace {
 
 LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
     if (taskbar_created_message != 0 && message == taskbar_created_message) {
-        // A new taskbar knows no icons: put ours up again.
-        readd_tray_icon();
+        // A new taskbar knows no icons: put ours up again, at its size.
+        reload_tray_icon(true);
         if (!status_window_shown) {
             ShowWindow(window, SW_HIDE);
             hide_status_window();
@@ -123,6 +123,17 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         ShowWindow(window, SW_HIDE);
         hide_status_window();
         return 0;
+    case WM_POWERBROADCAST:
+        // Back from sleep the connection is likely dead: ask for a new one now, as new
+        // settings do, rather than wait for the silence limit.
+        if (wparam == PBT_APMRESUMEAUTOMATIC || wparam == PBT_APMRESUMESUSPEND)
+            reconnect_request = 1;
+        return TRUE;
+    case WM_DPICHANGED:
+    case WM_DISPLAYCHANGE:
+    case WM_SETTINGCHANGE:
+        reload_tray_icon(false);
+        return DefWindowProcA(window, message, wparam, lparam);
     default:
         return DefWindowProcA(window, message, wparam, lparam);
     }

@@ -74,12 +74,27 @@ int choose_tray_icon(const char* wwan_ip, const char* signal_quality) {
     return IDI_SIGNAL_4;
 }
 
-// At the system's small-icon size.
+// The small-icon size at the DPI of the main window's monitor, which the taskbar shares (the
+// window sits on the primary one). Windows before 10 lack the per-DPI calls: the system's size.
+int small_icon_size() {
+    typedef UINT(WINAPI * DpiForWindow)(HWND);
+    typedef int(WINAPI * MetricForDpi)(int, UINT);
+    HMODULE user32 = GetModuleHandleA("user32.dll");
+    auto dpi_for_window = reinterpret_cast<DpiForWindow>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetDpiForWindow")));
+    auto metric_for_dpi = reinterpret_cast<MetricForDpi>(
+        reinterpret_cast<void*>(GetProcAddress(user32, "GetSystemMetricsForDpi")));
+    UINT dpi = dpi_for_window && tray_data.hWnd ? dpi_for_window(tray_data.hWnd) : 0;
+    if (dpi && metric_for_dpi) return metric_for_dpi(SM_CXSMICON, dpi);
+    return GetSystemMetrics(SM_CXSMICON);
+}
+
+// At the current small-icon size (the .ico holds 16 to 64 px, 100 % to 400 %).
 HICON load_tray_icon(int resource_id) {
     ++tray_icon_loads;
+    int size = small_icon_size();
     return static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(resource_id),
-                                         IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                         GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+                                         IMAGE_ICON, size, size, LR_DEFAULTCOLOR));
 }
 
 } // namespace
@@ -124,9 +139,14 @@ void update_tray(bool add, bool logging) {
     Shell_NotifyIconA(add ? NIM_ADD : NIM_MODIFY, &tray_data);
 }
 
-void readd_tray_icon() {
+void reload_tray_icon(bool add) {
     Hold hold;
-    Shell_NotifyIconA(NIM_ADD, &tray_data);
+    if (last_tray_icon > 0) {
+        HICON previous = tray_data.hIcon;
+        tray_data.hIcon = load_tray_icon(last_tray_icon);
+        if (previous) DestroyIcon(previous);
+    }
+    Shell_NotifyIconA(add ? NIM_ADD : NIM_MODIFY, &tray_data);
 }
 
 void remove_tray_icon() {

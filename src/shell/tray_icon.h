@@ -16,8 +16,9 @@ void tray_data_init(HWND owner);
 // NIM_ADD when add, else NIM_MODIFY. Safe from the main thread and the worker.
 void update_tray(bool add, bool logging);
 
-// Puts the icon up again with the record as it stands (after the taskbar restarted).
-void readd_tray_icon();
+// Loads the shown icon again at the current small-icon size (the DPI or the display changed)
+// and hands it to the shell: NIM_ADD when add (a new taskbar knows no icons), else NIM_MODIFY.
+void reload_tray_icon(bool add);
 
 // Removes the icon from the tray (main window destruction).
 void remove_tray_icon();
