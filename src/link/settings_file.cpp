@@ -61,8 +61,22 @@ bool replace_file(const char* from, const char* to) {
 } // namespace
 
 void settings_set_path(const char* path) {
+    // Resolved now, once: a Save dialog or anything else that later moves the current
+    // directory must not move the settings with it.
+    char full[sizeof settings_path];
+#ifdef _WIN32
+    DWORD length = GetFullPathNameA(path, sizeof full, full, nullptr);
+    bool resolved = length > 0 && length < sizeof full;
+#else
+    // An absolute path is kept as given.
+    char dir[sizeof settings_path];
+    int length = path[0] == '/' || getcwd(dir, sizeof dir) == nullptr
+                     ? -1
+                     : snprintf(full, sizeof full, "%s/%s", dir, path);
+    bool resolved = length > 0 && length < static_cast<int>(sizeof full);
+#endif
     std::lock_guard<std::mutex> guard(settings_lock);
-    (void)snprintf(settings_path, sizeof settings_path, "%s", path);
+    (void)snprintf(settings_path, sizeof settings_path, "%s", resolved ? full : path);
 }
 
 bool settings_read(DeviceRecord& rec) {

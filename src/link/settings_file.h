@@ -22,5 +22,7 @@ struct LinkSettings {
 };
 void settings_snapshot(const DeviceRecord& rec, LinkSettings* out);
 
-// The file's name; "telnet.conf" in the current directory. Tests point it elsewhere.
+// The file every later read and write uses: path resolved against the current directory
+// now, so it stays the same file for the rest of the run. The viewer calls it once at start
+// with "telnet.conf"; tests point it elsewhere. Until then the bare name is used.
 void settings_set_path(const char* path);

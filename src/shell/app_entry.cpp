@@ -1,6 +1,7 @@
 // Process entry of VORLIX Viewer: one instance, the hidden main window, the message loop.
 #include <windows.h>
 
+#include "link/settings_file.h"
 #include "shell/main_window.h"
 
 namespace {
@@ -21,6 +22,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return -1;
     }
 
+    // The folder the viewer starts in keeps the settings for the whole run.
+    settings_set_path("telnet.conf");
     if (!register_main_window_class(instance)) return 0;
     HWND window = create_main_window(instance);
     if (!window) {
@@ -43,5 +46,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         DispatchMessageA(&message);
     }
     if (mutex) CloseHandle(mutex);
+    // A worker that did not stop (a write to a hung network folder) may hold a lock that the
+    // runtime's exit would wait for: end the process without running it.
+    if (worker_thread) TerminateProcess(GetCurrentProcess(), static_cast<UINT>(exit_code));
     return exit_code;
 }

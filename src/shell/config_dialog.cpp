@@ -7,6 +7,7 @@
 #include "link/link_flags.h"
 #include "link/settings_file.h"
 #include "res/resource.h"
+#include "shell/main_window.h"
 #include "shell/tray_menu.h"
 #include "status/device_record.h"
 
@@ -53,7 +54,8 @@ void show_settings(HWND dialog) {
     SetDlgItemTextA(dialog, IDC_PASSWORD, shown.password);
 }
 
-void save_and_reconnect(HWND dialog) {
+// False when the file could not be written: the user is told, and nothing else happens.
+bool save_and_reconnect(HWND dialog) {
     char ip[32] = "";
     char port[32] = "";
     char username[32] = "";
@@ -62,10 +64,17 @@ void save_and_reconnect(HWND dialog) {
     GetDlgItemTextA(dialog, IDC_PORT, port, sizeof(port));
     GetDlgItemTextA(dialog, IDC_USERNAME, username, sizeof(username));
     GetDlgItemTextA(dialog, IDC_PASSWORD, password, sizeof(password));
-    settings_write(ip, port, username, password);
+    if (!settings_write(ip, port, username, password)) {
+        MessageBoxA(dialog,
+                    "Unable to save the connection settings. Please make sure telnet.conf can "
+                    "be written.",
+                    APP_TITLE, MB_OK | MB_ICONWARNING);
+        return false;
+    }
     settings_read(device);
     // Only now, with the fields rewritten, may the worker reconnect.
     reconnect_request = 1;
+    return true;
 }
 
 void close_dialog(HWND dialog) {
@@ -83,8 +92,7 @@ INT_PTR CALLBACK config_dialog_proc(HWND dialog, UINT message, WPARAM wparam, LP
         return TRUE;
     case WM_COMMAND:
         if (wparam == IDOK) {
-            save_and_reconnect(dialog);
-            close_dialog(dialog);
+            if (save_and_reconnect(dialog)) close_dialog(dialog); // else the dialog stays open
             return TRUE;
         }
         if (wparam == IDCANCEL) {

@@ -1,6 +1,8 @@
 #include "shell/main_window.h"
 
+#include <cstdio>
 #include <cstring>
+#include <mutex>
 
 #include "link/console_link.h"
 #include "link/link_flags.h"
@@ -22,33 +24,58 @@ namespace {
 constexpr char MAIN_WINDOW_CLASS[] = "VORLIXViewerClass__";
 constexpr char MAIN_WINDOW_TITLE[] = "VORLIX Connection Status";
 
-DWORD worker_thread_id = 0;
-
 DWORD WINAPI worker_entry(LPVOID) {
     worker_main();
     return 0;
 }
 
-// The capture's report: a box of the worker's own, without owner.
-void show_report_box(const char* text) {
-    MessageBoxA(nullptr, text, APP_TITLE, MB_OK);
+// Capture reports on their way from the worker to the main thread, copied into fixed slots:
+// a posted message that is never dispatched (the program ends first) leaks nothing, and one
+// whose post failed is shown with the next. Each report needs a Log File command that the
+// main thread runs in between, so the slots never fill.
+constexpr int kReportSlots = 4;
+constexpr size_t kReportSize = 2048;
+std::mutex report_lock;
+char report_slots[kReportSlots][kReportSize];
+int report_first = 0;
+int report_count = 0;
+
+// Worker: the capture's report is shown by the main thread, so the watch goes on meanwhile.
+void hand_report_over(const char* text) {
+    {
+        std::lock_guard<std::mutex> guard(report_lock);
+        if (report_count == kReportSlots) return;
+        (void)snprintf(report_slots[(report_first + report_count) % kReportSlots], kReportSize,
+                       "%s", text);
+        ++report_count;
+    }
+    PostMessageA(main_window, REPORT_MESSAGE, 0, 0);
 }
 
-// Ends a box or window the worker is showing, so that the worker can reach its stop.
-BOOL CALLBACK close_worker_window(HWND window, LPARAM) {
-    char name[16] = "";
-    GetClassNameA(window, name, sizeof(name));
-    if (strcmp(name, "#32770") == 0)
-        PostMessageA(window, WM_COMMAND, IDOK, 0);
-    else
-        PostMessageA(window, WM_CLOSE, 0, 0);
-    return TRUE;
+bool take_report(char* text) {
+    std::lock_guard<std::mutex> guard(report_lock);
+    if (report_count == 0) return false;
+    memcpy(text, report_slots[report_first], kReportSize);
+    report_first = (report_first + 1) % kReportSlots;
+    --report_count;
+    return true;
+}
+
+// The same box the worker used to show: no owner, OK only.
+void show_reports() {
+    char text[kReportSize];
+    while (take_report(text))
+        MessageBoxA(nullptr, text, APP_TITLE, MB_OK);
 }
 
 void start_worker() {
     if (worker_thread) return;
     stop_reset();
-    worker_thread = CreateThread(nullptr, 0, worker_entry, nullptr, 0, &worker_thread_id);
+    {
+        std::lock_guard<std::mutex> guard(report_lock);
+        report_count = 0; // a report the last run could not show belongs to it
+    }
+    worker_thread = CreateThread(nullptr, 0, worker_entry, nullptr, 0, nullptr);
 }
 
 void on_create(HWND window) {
@@ -60,27 +87,31 @@ void on_create(HWND window) {
 
     view_hooks.refresh_views = refresh_views;
     view_hooks.update_tray = update_tray;
-    view_hooks.show_report = show_report_box;
+    view_hooks.show_report = hand_report_over;
     start_worker();
 }
 
 void on_destroy() {
-    stop_worker();
-    link_drop(device);
+    // A worker that did not stop still owns its socket; the process end closes it.
+    if (stop_worker()) link_drop(device);
     remove_tray_icon();
     PostQuitMessage(0);
 }
 
 } // namespace
 
-void stop_worker() {
-    if (!worker_thread) return;
+bool stop_worker() {
+    if (!worker_thread) return true;
     stop_request();
+    const ULONGLONG deadline = GetTickCount64() + kWorkerStopMs;
     for (;;) {
-        // Close any box first: the worker may be about to wait for one.
-        EnumThreadWindows(worker_thread_id, close_worker_window, 0);
-        DWORD woke = MsgWaitForMultipleObjects(1, &worker_thread, FALSE, 20, QS_SENDMESSAGE);
+        ULONGLONG now = GetTickCount64();
+        DWORD wait = now < deadline ? static_cast<DWORD>(deadline - now) : 0;
+        DWORD woke = MsgWaitForMultipleObjects(1, &worker_thread, FALSE, wait, QS_SENDMESSAGE);
         if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
+        // Stuck in something no stop reaches (a file write to a hung network folder): the
+        // caller goes on without it, and Exit stays bounded.
+        if (woke == WAIT_TIMEOUT) return false;
         // Delivers what the worker sent to this thread's windows (status texts), and
         // leaves posted messages where they are.
         MSG message;
@@ -88,7 +119,7 @@ void stop_worker() {
     }
     CloseHandle(worker_thread);
     worker_thread = nullptr;
-    worker_thread_id = 0;
+    return true;
 }
 
 namespace {
@@ -112,6 +143,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return 0;
     case WM_DESTROY:
         on_destroy();
+        return 0;
+    case REPORT_MESSAGE:
+        show_reports();
         return 0;
     case TRAY_CALLBACK_MESSAGE:
         if (lparam == WM_LBUTTONUP)

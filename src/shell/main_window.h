@@ -14,6 +14,13 @@ bool register_main_window_class(HINSTANCE instance);
 // the worker.
 HWND create_main_window(HINSTANCE instance);
 
-// Stops the worker: raises the stop, keeps handling messages sent to this thread and
-// closes the worker's own boxes until the thread has ended. Nothing when none runs.
-void stop_worker();
+// Posted by the worker when a capture report waits to be shown.
+constexpr UINT REPORT_MESSAGE = WM_APP + 1;
+
+// How long Exit waits for the worker to end after the stop.
+constexpr DWORD kWorkerStopMs = 500;
+
+// Stops the worker: raises the stop and keeps handling messages sent to this thread until
+// the thread has ended (true; also when none runs) or kWorkerStopMs have passed (false: the
+// worker still runs and worker_thread stays set).
+bool stop_worker();

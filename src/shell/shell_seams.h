@@ -10,7 +10,7 @@ typedef BOOL(WINAPI* GetSaveFileNameFn)(LPOPENFILENAMEA);
 extern ShellExecuteFn shell_execute_fn;         // ShellExecuteA
 extern GetSaveFileNameFn get_save_file_name_fn; // GetSaveFileNameA
 
-// Looks for the telnet client on the search path (SearchPathA), so tests can say whether
-// one is installed.
+// Looks for the telnet client in the system directory (SearchPathA with that directory as
+// the path), so tests can say whether one is installed.
 typedef DWORD(WINAPI* SearchPathFn)(LPCSTR, LPCSTR, LPCSTR, DWORD, LPSTR, LPSTR*);
 extern SearchPathFn search_path_fn; // SearchPathA

@@ -93,12 +93,19 @@ void command_telnet() {
                     APP_TITLE, MB_OK | MB_ICONWARNING);
         return;
     }
+    // Both programs by full path in the system directory: a cmd.exe or telnet.exe lying in
+    // the current directory (where a log was saved) or on PATH is never the one run.
+    char system_dir[MAX_PATH];
+    UINT length = GetSystemDirectoryA(system_dir, sizeof(system_dir));
+    char cmd[MAX_PATH + 16];
     char found[MAX_PATH];
-    if (search_path_fn(nullptr, "telnet.exe", nullptr, sizeof(found), found, nullptr) == 0) {
+    if (length == 0 || length >= sizeof(system_dir) ||
+        snprintf(cmd, sizeof(cmd), "%s\\cmd.exe", system_dir) >= static_cast<int>(sizeof(cmd)) ||
+        search_path_fn(system_dir, "telnet.exe", nullptr, sizeof(found), found, nullptr) == 0) {
         MessageBoxA(nullptr, kNoTelnet, APP_TITLE, MB_OK);
         return;
     }
-    HINSTANCE result = shell_execute_fn(nullptr, "open", "cmd", parameters, nullptr, SW_SHOWNORMAL);
+    HINSTANCE result = shell_execute_fn(nullptr, "open", cmd, parameters, nullptr, SW_SHOWNORMAL);
     if (reinterpret_cast<INT_PTR>(result) <= 32) MessageBoxA(nullptr, kNoTelnet, APP_TITLE, MB_OK);
 }
 
@@ -127,7 +134,8 @@ void command_log_file() {
     save.nFilterIndex = 1;
     save.lpstrTitle = "Save Log As...";
     save.lpstrDefExt = "TXT";
-    save.Flags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT;
+    // OFN_NOCHANGEDIR: the folder the user saves in must not become the current directory.
+    save.Flags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
 
     if (get_save_file_name_fn(&save)) {
         // The link may have gone while the dialog was open.
@@ -146,14 +154,18 @@ void command_log_file() {
 void default_log_name(const char* imei, const struct tm& when, char* out, size_t size) {
     char name[32];
     snprintf(name, sizeof(name), "%.31s", imei);
-    if (name[0] == '\0' || name[0] == ' ') {
-        snprintf(name, sizeof(name), "DISCONNECTED");
-    } else {
-        char* blank = strchr(name, ' ');
-        if (blank) *blank = '\0';
+    size_t length = strlen(name);
+    while (length > 0 && name[length - 1] == ' ') // the field's blank filling
+        name[--length] = '\0';
+    // The unit's text becomes part of a path: only letters and digits are taken.
+    bool usable = length > 0;
+    for (size_t i = 0; i < length; ++i) {
+        char c = name[i];
+        usable =
+            usable && ((c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'));
     }
-    snprintf(out, size, "%s-%02d%02d%02d.TXT", name, (when.tm_mon + 1) % 100, when.tm_mday % 100,
-             when.tm_year % 100);
+    snprintf(out, size, "%s-%02d%02d%02d.TXT", usable ? name : "DISCONNECTED",
+             (when.tm_mon + 1) % 100, when.tm_mday % 100, when.tm_year % 100);
 }
 
 bool parse_dotted_address(const char* text, unsigned octet[4]) {

@@ -19,8 +19,9 @@ void run_tray_command(int id);
 // still open and the window has never been created, as soon as that command has returned.
 void request_status_window();
 
-// "<imei or DISCONNECTED>-MMDDYY.TXT" for the Save dialog; reads at most 31 characters of
-// imei, so the status field itself may be passed.
+// "<imei or DISCONNECTED>-MMDDYY.TXT" for the Save dialog: the IMEI only when it is letters
+// and digits once its blank filling is trimmed. Reads at most 31 characters of imei, so the
+// status field itself may be passed.
 void default_log_name(const char* imei, const struct tm& when, char* out, size_t size);
 
 // The parameters of "cmd" for a telnet session: " /C telnet A.B.C.D PORT", printed from the

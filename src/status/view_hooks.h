@@ -5,7 +5,7 @@
 struct ViewHooks {
     void (*refresh_views)();                     // status window, then tray
     void (*update_tray)(bool add, bool logging); // tray icon and tooltip
-    void (*show_report)(const char* text);       // the capture's report box; returns when dismissed
+    void (*show_report)(const char* text);       // the capture's report; returns at once
 };
 extern ViewHooks view_hooks;
 
