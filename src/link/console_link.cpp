@@ -1,7 +1,6 @@
 // The console connection: one TCP socket to the unit's shell, text both ways.
 #include "link/console_link.h"
 
-#include <cstdlib>
 #include <cstring>
 
 #include "link/link_flags.h"
@@ -22,6 +21,20 @@ uint16_t port_to_net(int port) {
     return net;
 }
 
+// Only a decimal port 1 to 65535, as the telnet command takes it. Any other text fails the
+// attempt: "65559" or "23x" must never reach some other port.
+bool port_number(const char* text, int* port) {
+    int value = 0;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9'; ++text) {
+        if (++digits > 5) return false;
+        value = value * 10 + (*text - '0');
+    }
+    if (*text != '\0' || digits == 0 || value < 1 || value > 65535) return false;
+    *port = value;
+    return true;
+}
+
 bool give_up() {
     return reconnect_request.load() != 0 || stop_requested();
 }
@@ -32,11 +45,24 @@ void idle_tick(intptr_t sock) {
     idle_ticks_waited.fetch_add(1, std::memory_order_relaxed);
 }
 
+// Waits for a connect tick by tick, giving up like the receive loops, so new settings end a
+// connect to an address that never answers instead of waiting for the system's time-out.
+bool connect_in_ticks(sock_t s, uint32_t addr, uint16_t port) {
+    ConnectState state = sock_connect_start(s, addr, port);
+    while (state == CONNECT_PENDING && !give_up()) {
+        state = sock_connect_wait(s, tick_ms.load());
+        if (state == CONNECT_PENDING) idle_ticks_waited.fetch_add(1, std::memory_order_relaxed);
+    }
+    return state == CONNECT_DONE;
+}
+
 } // namespace
 
 intptr_t link_open(DeviceRecord& rec) {
     LinkSettings settings;
     settings_snapshot(rec, &settings);
+    int port = 0;
+    if (!port_number(settings.port, &port)) return NO_SOCKET;
     if (!net_startup()) return NO_SOCKET;
     sock_t s = sock_tcp();
     if (s == -1) {
@@ -44,10 +70,9 @@ intptr_t link_open(DeviceRecord& rec) {
         return NO_SOCKET;
     }
     // No name lookup: text that is not a dotted address gives INADDR_NONE and the connect
-    // fails; a port without leading digits is 0 and fails as well.
+    // fails.
     uint32_t addr = parse_ipv4(settings.ip);
-    uint16_t port = port_to_net(atoi(settings.port) & 0xffff);
-    if (!sock_connect(s, addr, port)) {
+    if (!connect_in_ticks(s, addr, port_to_net(port))) {
         sock_shutdown_close(s);
         net_cleanup();
         return NO_SOCKET;
@@ -73,7 +98,9 @@ int link_send(intptr_t sock, const char* text) {
     return sock_send(sock, text, static_cast<int>(strlen(text)));
 }
 
-bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, int idle_limit_s) {
+bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, int idle_limit_s,
+                  size_t* received) {
+    if (received != nullptr) *received = 0;
     if (sock == NO_SOCKET || size == 0) return false;
     memset(buffer, 0, size);
     size_t stored = 0;
@@ -89,6 +116,7 @@ bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, 
             if (stored + take > size - 1) take = size - 1 - stored;
             memcpy(buffer + stored, chunk, take);
             stored += take;
+            if (received != nullptr) *received = stored;
             if (marker == nullptr) return true;
             // The whole text so far: a marker split across chunks counts once complete.
             if (strstr(buffer, marker) != nullptr) return true;

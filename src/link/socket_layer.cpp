@@ -1,5 +1,5 @@
 // Winsock and POSIX sockets behind one set of calls, plus the worker's stop request.
-// Every wait here (a receive tick, a connect, a pause) also wakes for the stop, so the
+// Every wait here (a receive tick, a connect tick, a pause) also wakes for the stop, so the
 // worker can be ended without killing its thread.
 #include "link/socket_layer.h"
 
@@ -218,27 +218,37 @@ sock_t sock_tcp() {
     return s == INVALID_SOCKET ? -1 : static_cast<sock_t>(s);
 }
 
-bool sock_connect(sock_t s, uint32_t addr_net, uint16_t port_net) {
-    if (s == -1 || stop_requested()) return false;
+ConnectState sock_connect_start(sock_t s, uint32_t addr_net, uint16_t port_net) {
+    if (s == -1 || stop_requested()) return CONNECT_FAILED;
     HANDLE event = event_for(s); // also makes the socket non-blocking
-    if (event == nullptr) return false;
+    if (event == nullptr) return CONNECT_FAILED;
     sockaddr_in peer = {};
     peer.sin_family = AF_INET;
     peer.sin_addr.s_addr = addr_net;
     peer.sin_port = port_net;
     if (connect(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0)
-        return true;
-    if (WSAGetLastError() != WSAEWOULDBLOCK) return false;
+        return CONNECT_DONE;
+    return WSAGetLastError() == WSAEWOULDBLOCK ? CONNECT_PENDING : CONNECT_FAILED;
+}
+
+ConnectState sock_connect_wait(sock_t s, int ms) {
+    HANDLE event = event_for(s);
+    if (event == nullptr) return CONNECT_FAILED;
+    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
     for (;;) {
-        if (wait_stop_or(event, -1) != 1) return false;
+        int woke = wait_stop_or(event, ms_left(deadline));
+        if (woke == 0) return CONNECT_FAILED;
+        if (woke < 0) return CONNECT_PENDING;
         WSANETWORKEVENTS happened;
-        if (WSAEnumNetworkEvents(static_cast<SOCKET>(s), event, &happened) != 0) return false;
+        if (WSAEnumNetworkEvents(static_cast<SOCKET>(s), event, &happened) != 0)
+            return CONNECT_FAILED;
         if (happened.lNetworkEvents & FD_CONNECT) {
             int error = 0;
             int length = sizeof error;
             getsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_ERROR,
                        reinterpret_cast<char*>(&error), &length);
-            return happened.iErrorCode[FD_CONNECT_BIT] == 0 && error == 0;
+            return happened.iErrorCode[FD_CONNECT_BIT] == 0 && error == 0 ? CONNECT_DONE
+                                                                          : CONNECT_FAILED;
         }
     }
 }
@@ -299,22 +309,28 @@ sock_t sock_tcp() {
     return s;
 }
 
-bool sock_connect(sock_t s, uint32_t addr_net, uint16_t port_net) {
-    if (s == -1 || stop_requested()) return false;
+ConnectState sock_connect_start(sock_t s, uint32_t addr_net, uint16_t port_net) {
+    if (s == -1 || stop_requested()) return CONNECT_FAILED;
     int fd = static_cast<int>(s);
     fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) | O_NONBLOCK);
     sockaddr_in peer = {};
     peer.sin_family = AF_INET;
     peer.sin_addr.s_addr = addr_net;
     peer.sin_port = port_net;
-    if (connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0) return true;
-    if (errno != EINPROGRESS && errno != EINTR) return false;
+    if (connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0) return CONNECT_DONE;
+    return errno == EINPROGRESS || errno == EINTR ? CONNECT_PENDING : CONNECT_FAILED;
+}
+
+ConnectState sock_connect_wait(sock_t s, int ms) {
     // Writable means the connect has ended, one way or the other; SO_ERROR says which.
-    if (wait_stop_or(s, POLLOUT, -1) != 1) return false;
+    int woke = wait_stop_or(s, POLLOUT, ms < 0 ? 0 : ms);
+    if (woke == 0) return CONNECT_FAILED;
+    if (woke < 0) return CONNECT_PENDING;
     int error = 0;
     socklen_t length = sizeof error;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0) return false;
-    return error == 0;
+    if (getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
+        return CONNECT_FAILED;
+    return error == 0 ? CONNECT_DONE : CONNECT_FAILED;
 }
 
 void sock_shutdown_close(sock_t s) {

@@ -1,6 +1,6 @@
 // The only code that knows Winsock from POSIX sockets. Everything above it is shared.
 // Also holds the worker's stop request, because every wait of the worker (a receive tick,
-// a connect, a pause) waits on a socket and the stop together.
+// a connect tick, a pause) waits on a socket and the stop together.
 #pragma once
 #include <cstdint>
 
@@ -9,9 +9,12 @@ typedef intptr_t sock_t; // -1: no socket
 bool net_startup(); // WSAStartup(0x0202); nothing to do on POSIX
 void net_cleanup(); // WSACleanup
 sock_t sock_tcp();  // an IPv4 TCP socket, or -1
-// Non-blocking connect to a network-order address and port; waits, with no limit of its own,
-// for the outcome or the stop request. Leaves the socket non-blocking. True when connected.
-bool sock_connect(sock_t s, uint32_t addr_net, uint16_t port_net);
+// A connect in two steps, so its caller can give up between waits (new settings, the stop).
+enum ConnectState { CONNECT_DONE, CONNECT_FAILED, CONNECT_PENDING };
+// Makes s non-blocking and starts connecting to a network-order address and port.
+ConnectState sock_connect_start(sock_t s, uint32_t addr_net, uint16_t port_net);
+// Waits at most ms for a pending connect to end; the stop ends it as failed.
+ConnectState sock_connect_wait(sock_t s, int ms);
 void sock_shutdown_close(sock_t s);
 int sock_send(sock_t s, const char* data, int len); // bytes accepted, or -1
 int sock_recv(sock_t s, char* data, int len);       // >0 data, 0 peer closed, -1 nothing/error

@@ -2,14 +2,18 @@
 
 #include "link/console_link.h"
 #include "link/link_flags.h"
+#include "link/link_timing.h"
 #include "link/socket_layer.h"
 #include "link/unit_console.h"
 #include "status/device_record.h"
 #include "status/view_hooks.h"
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+
+std::atomic<size_t> capture_reply_limit{8u << 20};
 
 namespace {
 
@@ -20,8 +24,11 @@ enum CaptureStatus {
     CAPTURE_NO_FILE = 1,
     CAPTURE_SEND_FAILED = 2,
     CAPTURE_NO_PROMPT = 3,
-    CAPTURE_WRITE_FAILED = 4 // a full disk: reported as a failure, never as a log
+    CAPTURE_WRITE_FAILED = 4, // a full disk: reported as a failure, never as a log
+    CAPTURE_ENDLESS = 5       // a reply past its byte bound or the capture's deadline
 };
+
+typedef std::chrono::steady_clock Clock;
 
 // The path of the capture asked for last; the worker takes its own copy when it starts,
 // so a request made during a capture never changes the running one's file or message.
@@ -46,22 +53,40 @@ void take_pending_path(char* path) {
     memcpy(path, pending_path, LOG_PATH_SIZE);
 }
 
-int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle_limit_s) {
+// The piece may hold NUL bytes from the unit, so it is searched over its whole length.
+bool holds_text(const char* data, size_t length, const char* text) {
+    const size_t n = strlen(text);
+    for (size_t i = 0; i + n <= length; ++i)
+        if (memcmp(data + i, text, n) == 0) return true;
+    return false;
+}
+
+int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle_limit_s,
+                    Clock::time_point deadline) {
     intptr_t sock = rec.socket.load();
     if (link_send(sock, command) <= 0) return CAPTURE_SEND_FAILED;
+    const size_t limit = capture_reply_limit.load();
+    size_t kept = 0; // bytes of this reply in the file
     char piece[REPLY_BUFFER_SIZE];
     // A failed write still reads the reply up to its prompt, so the link stays in step.
     bool written = true;
     for (;;) {
-        if (!link_receive(sock, piece, sizeof piece, nullptr, idle_limit_s))
+        // A unit that trickles without its prompt would otherwise hold the worker for ever.
+        if (Clock::now() >= deadline) return CAPTURE_ENDLESS;
+        size_t length = 0;
+        if (!link_receive(sock, piece, sizeof piece, nullptr, idle_limit_s, &length))
             return CAPTURE_NO_PROMPT;
-        size_t length = strlen(piece);
-        written = written && fwrite(piece, 1, length, file) == length && fflush(file) == 0;
+        // Every byte as it came, NUL bytes included, up to the reply's bound.
+        size_t take = length < limit - kept ? length : limit - kept;
+        written = written && fwrite(piece, 1, take, file) == take && fflush(file) == 0;
+        kept += take;
+        if (take < length) return CAPTURE_ENDLESS; // the rest dropped: out of step
         // Each piece on its own: a prompt split across two pieces is not seen.
-        if (strstr(piece, DEVICE_PROMPT) != nullptr) {
+        if (holds_text(piece, length, DEVICE_PROMPT)) {
             written = written && fwrite("\r\n", 1, 2, file) == 2 && fflush(file) == 0;
             return written ? CAPTURE_OK : CAPTURE_WRITE_FAILED;
         }
+        if (kept >= limit) return CAPTURE_ENDLESS;
         if (stop_requested()) return CAPTURE_NO_PROMPT;
     }
 }
@@ -82,23 +107,27 @@ bool serve_power_cycle(DeviceRecord& rec) {
     return link_receive(sock, reply, sizeof reply, nullptr, REPLY_IDLE_LIMIT_S);
 }
 
-void serve_log_capture(DeviceRecord& rec) {
+bool serve_log_capture(DeviceRecord& rec) {
     char path[LOG_PATH_SIZE];
     take_pending_path(path);
+    const Clock::time_point deadline =
+        Clock::now() +
+        std::chrono::milliseconds(static_cast<long long>(CAPTURE_DEADLINE_S) * second_ms.load());
 
     int status = CAPTURE_NO_FILE;
     FILE* file = fopen(path, "wb");
     if (file != nullptr) {
         status = CAPTURE_OK;
         for (const DiagnosticCommand& command : kDiagnostics) {
-            status = capture_command(rec, file, command.text, command.idle_limit_s);
+            status = capture_command(rec, file, command.text, command.idle_limit_s, deadline);
             if (status != CAPTURE_OK) break;
         }
         // Keeps whatever was captured before a failure.
         if (fclose(file) != 0 && status == CAPTURE_OK) status = CAPTURE_WRITE_FAILED;
     }
+    const bool in_step = status != CAPTURE_ENDLESS;
     // A worker asked to stop leaves the views alone: the shell is going away.
-    if (stop_requested()) return;
+    if (stop_requested()) return in_step;
 
     views_update_tray(false, false);
     char message[2048];
@@ -109,4 +138,5 @@ void serve_log_capture(DeviceRecord& rec) {
     else
         (void)snprintf(message, sizeof message, "Failed To Generate Log File : %s", path);
     views_show_report(message);
+    return in_step;
 }

@@ -1,5 +1,7 @@
 // The two one-shot requests the worker serves: power cycle and log capture.
 #pragma once
+#include <atomic>
+#include <cstddef>
 
 struct DeviceRecord;
 
@@ -7,6 +9,12 @@ struct DeviceRecord;
 void request_log_capture(const char* path);
 
 // Worker: bodies called by poll_status. The power cycle's bit is lowered by the caller; the
-// capture lowers its own, under the lock that guards the path.
+// capture lowers its own, under the lock that guards the path. The capture is false when a
+// reply ran past its bounds: the unit is out of step and the link must be dropped.
 bool serve_power_cycle(DeviceRecord& rec);
-void serve_log_capture(DeviceRecord& rec);
+bool serve_log_capture(DeviceRecord& rec);
+
+// A capture's bounds: each command's reply at most capture_reply_limit bytes (8 MiB; tests and
+// the fuzz target lower it), the whole capture CAPTURE_DEADLINE_S worker seconds (second_ms).
+extern std::atomic<size_t> capture_reply_limit;
+constexpr int CAPTURE_DEADLINE_S = 600;

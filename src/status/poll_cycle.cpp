@@ -36,6 +36,16 @@ bool is_letter(char c) {
     return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
 }
 
+// The unit's word goes back to it inside a command line: only a plain interface name may.
+bool interface_name(const char* word) {
+    size_t length = 0;
+    for (; word[length] != '\0'; ++length) {
+        char c = word[length];
+        if (!is_digit(c) && !is_letter(c) && c != '.' && c != '_' && c != '-') return false;
+    }
+    return length >= 1 && length <= 15;
+}
+
 void set_text(char* field, const char* text) {
     copy_cut(field, text, strlen(text));
 }
@@ -267,7 +277,8 @@ bool run_cycle(DeviceRecord& rec, CycleBuffers& b) {
 
     if (!exchange(rec, "cmd wandevice\r", reply)) return false;
     memset(b.wan_interface, 0, sizeof b.wan_interface);
-    if (key_value(reply, "cmd wandevice ", "\r\n", b.wan_interface) == nullptr)
+    if (key_value(reply, "cmd wandevice ", "\r\n", b.wan_interface) == nullptr ||
+        !interface_name(b.wan_interface))
         set_text(b.wan_interface, "wlan0");
 
     if (!exchange(rec, "uci show wireless\r", reply)) return false;
@@ -294,7 +305,8 @@ bool poll_status(DeviceRecord& rec) {
         lower_request(REQUEST_POWER_CYCLE);
         return serve_power_cycle(rec);
     }
-    if (request_raised(REQUEST_LOG_CAPTURE)) serve_log_capture(rec); // lowers the bit itself
+    // Lowers the bit itself; false when the unit's reply never ended and the link is out of step.
+    if (request_raised(REQUEST_LOG_CAPTURE) && !serve_log_capture(rec)) return false;
     if (!request_raised(REQUEST_REFRESH)) return true;
     lower_request(REQUEST_REFRESH);
 

@@ -12,6 +12,7 @@
 // separated by commas ("split=5,12").
 //
 // set keys (the unit's settings): user, password, restart_ms, frozen, never_login,
+//   never_answer (read at start),
 //   login_delay_ms, login_split, login_split_pause_ms, esn, modem_id, cell_hardware,
 //   wifi_hardware, priority, firmware, wwan_ip, signal_percent, wlan_mode, wan_device, ssid,
 //   system_mode, gps_fix.
@@ -27,6 +28,8 @@
 //   close_after=<n>     close the connection after n bytes of the reply
 //   output=<text>       replace the output lines (give the CR LF yourself)
 //   no_prompt           end the reply without the prompt
+//   endless=<ms>        then send the output again and again, never the prompt, pausing
+//                       this long between copies (0: without pause)
 //
 // Example:
 //   set restart_ms=5000
@@ -183,6 +186,7 @@ bool apply_set(const Field& f, Config* c, std::string* why) {
     if (k == "wlan_mode") return parse_int(f, 0, 9, &c->wlan_mode, why);
     if (k == "frozen") return parse_bool(f, &c->frozen, why);
     if (k == "never_login") return parse_bool(f, &c->never_login, why);
+    if (k == "never_answer") return parse_bool(f, &c->never_answer, why);
     if (k == "gps_fix") return parse_bool(f, &c->gps_fix, why);
     if (k == "login_split") return parse_list(f, &c->login_split, why);
     *why = "unknown setting " + k;
@@ -212,6 +216,7 @@ bool apply_fault_field(const Field& f, Fault* fault, std::string* why) {
     if (k == "split") return parse_list(f, &fault->split_at, why);
     if (k == "silence") return parse_bool(f, &fault->silence, why);
     if (k == "no_prompt") return parse_bool(f, &fault->no_prompt, why);
+    if (k == "endless") return parse_int(f, 0, 60000, &fault->endless_pause_ms, why);
     *why = "unknown fault field " + k;
     return false;
 }

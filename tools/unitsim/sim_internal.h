@@ -16,7 +16,9 @@ const SimSocket kNoSocket = -1;
 bool sim_net_start(); // WSAStartup on Windows; nothing on POSIX
 void sim_net_end();
 // A listening IPv4 TCP socket on host:port (port 0: any free one); *bound_port gets the port.
-SimSocket sim_listen(const char* host, int port, int* bound_port);
+SimSocket sim_listen(const char* host, int port, int* bound_port, int backlog = 16);
+// A connect to host:port started on a non-blocking socket and left to go on by itself.
+SimSocket sim_connect_pending(const char* host, int port);
 // 1 when readable (data, a pending connection or the peer's close), 0 on timeout, -1 on error.
 int sim_wait_readable(SimSocket s, int timeout_ms);
 SimSocket sim_accept(SimSocket listener);       // blocking socket with TCP_NODELAY, or kNoSocket

@@ -9,6 +9,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -53,7 +54,7 @@ void sim_close(SimSocket s) {
 #endif
 }
 
-SimSocket sim_listen(const char* host, int port, int* bound_port) {
+SimSocket sim_listen(const char* host, int port, int* bound_port, int backlog) {
     sockaddr_in addr;
     std::memset(&addr, 0, sizeof addr);
     addr.sin_family = AF_INET;
@@ -77,7 +78,7 @@ SimSocket sim_listen(const char* host, int port, int* bound_port) {
     setsockopt(raw(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 #endif
     if (bind(raw(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(raw(s), 16) != 0) {
+        listen(raw(s), backlog) != 0) {
         sim_close(s);
         return kNoSocket;
     }
@@ -89,6 +90,24 @@ SimSocket sim_listen(const char* host, int port, int* bound_port) {
         return kNoSocket;
     }
     if (bound_port) *bound_port = ntohs(bound.sin_port);
+    return s;
+}
+
+SimSocket sim_connect_pending(const char* host, int port) {
+    sockaddr_in addr;
+    std::memset(&addr, 0, sizeof addr);
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<unsigned short>(port));
+    if (inet_pton(AF_INET, host, &addr.sin_addr) != 1) return kNoSocket;
+    SimSocket s = static_cast<SimSocket>(socket(AF_INET, SOCK_STREAM, IPPROTO_TCP));
+    if (s == kNoSocket) return kNoSocket;
+#ifdef _WIN32
+    u_long on = 1;
+    ioctlsocket(raw(s), FIONBIO, &on);
+#else
+    fcntl(raw(s), F_SETFL, fcntl(raw(s), F_GETFL) | O_NONBLOCK);
+#endif
+    connect(raw(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr); // in progress
     return s;
 }
 

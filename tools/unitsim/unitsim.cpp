@@ -92,8 +92,10 @@ std::string reply_text(const Config& config, const Clock& clock, const std::stri
     std::string output = unit_output(config, clock, command, kind);
     if (fault && fault->has_output) output = fault->output;
     std::string text = command + "\r\n" + output;
-    // A restarting unit prints no prompt; a no_prompt fault leaves it out.
-    if (*kind != ReplyKind::power_cycle && !(fault && fault->no_prompt)) text += kPrompt;
+    // A restarting unit prints no prompt; a no_prompt or endless fault leaves it out.
+    if (*kind != ReplyKind::power_cycle &&
+        !(fault && (fault->no_prompt || fault->endless_pause_ms >= 0)))
+        text += kPrompt;
     return text;
 }
 
@@ -115,6 +117,7 @@ struct Server::Impl {
     std::atomic<bool> stopping{false};
     bool running = false; // only touched by start() and stop()
     SimSocket listener = kNoSocket;
+    std::vector<SimSocket> fillers; // never_answer: connects that keep the backlog full
     int port = -1;
     std::thread acceptor;
     std::list<std::unique_ptr<Conn>> conns; // guarded by mu
@@ -173,6 +176,17 @@ struct Server::Impl {
             if (pause(pause_ms)) return false;
         }
         return sim_send_all(s, text.data() + from, text.size() - from);
+    }
+
+    // The output without end until the viewer goes or the stand-in stops: a flood in batches
+    // of a few kilobytes, or one copy per pause.
+    void send_endless(SimSocket s, std::string output, int pause_ms) {
+        if (output.empty()) output = "\r\n";
+        std::string batch = output;
+        while (pause_ms == 0 && batch.size() < 4096)
+            batch += output;
+        while (sim_send_all(s, batch.data(), batch.size()) && !pause(pause_ms)) {
+        }
     }
 
     // Ends our side gracefully: the peer reads everything sent, then sees the close.
@@ -291,6 +305,10 @@ struct Server::Impl {
                 close_gently(s);
                 return false;
             }
+            if (fault.endless_pause_ms >= 0) {
+                send_endless(s, text.substr(command.size() + 2), fault.endless_pause_ms);
+                return false;
+            }
         }
         if (restart) {
             note(number, "restarting");
@@ -344,6 +362,10 @@ struct Server::Impl {
 
     void accept_loop() {
         while (!stopping.load()) {
+            if (!fillers.empty()) { // never_answer
+                pause(kWaitSliceMs);
+                continue;
+            }
             int ready = sim_wait_readable(listener, kWaitSliceMs);
             reap_finished();
             if (ready <= 0) {
@@ -388,11 +410,21 @@ int Server::start(int port, const char* host) {
     if (m.running) return m.port;
     if (!sim_net_start()) return -1;
     int bound = -1;
-    SimSocket s = sim_listen(host ? host : "127.0.0.1", port, &bound);
+    bool never_answer;
+    {
+        std::lock_guard<std::mutex> lock(m.mu);
+        never_answer = m.config.never_answer;
+    }
+    if (!host) host = "127.0.0.1";
+    SimSocket s = sim_listen(host, port, &bound, never_answer ? 0 : 16);
     if (s == kNoSocket) {
         sim_net_end();
         return -1;
     }
+    // A full backlog that is never accepted from: the system drops further SYNs unanswered.
+    for (int i = 0; never_answer && i < 4; ++i)
+        m.fillers.push_back(sim_connect_pending(host, bound));
+    if (never_answer) std::this_thread::sleep_for(std::chrono::milliseconds(50));
     {
         std::lock_guard<std::mutex> lock(m.mu);
         m.started = m.boot = SteadyClock::now();
@@ -426,6 +458,9 @@ void Server::stop() {
     }
     for (auto& c : all)
         c->thread.join();
+    for (SimSocket f : m.fillers)
+        sim_close(f);
+    m.fillers.clear();
     sim_close(m.listener);
     m.listener = kNoSocket;
     m.port = -1;

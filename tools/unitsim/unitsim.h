@@ -26,6 +26,8 @@ struct Fault {
     bool has_output = false;      // replace the generated output lines with `output`
     std::string output;           // raw text between the echo line and the prompt (give CR LF)
     bool no_prompt = false;       // the reply ends without the prompt (then goes silent)
+    int endless_pause_ms = -1;    // >= 0: after the reply, its output again and again, never
+                                  // the prompt, with this pause between copies (0: a flood)
 };
 
 struct Config {
@@ -34,6 +36,8 @@ struct Config {
     int restart_ms = 3000;           // after "cmd pwrmode 2": refuse connections this long
     bool frozen = false;             // values do not change over time (tests with exact values)
     bool never_login = false;        // accept, then never send "login"
+    bool never_answer = false;       // accept nothing: the listener's backlog is kept full,
+                                     // so a connect to the port waits unanswered
     int login_delay_ms = 0;          // pause before each login prompt
     std::vector<size_t> login_split; // split the "login: " prompt chunk at these offsets...
     int login_split_pause_ms = 30;   // ...with this pause between pieces

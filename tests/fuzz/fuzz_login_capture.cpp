@@ -1,0 +1,213 @@
+// A login and a log capture on what the unit sends. The input is a script of the unit's
+// pieces: their sizes and bytes (NUL bytes included), prompts whole or cut across pieces, and
+// how each reply ends (its last piece, silence, a close, or output without end). A unit thread
+// sends each piece over a socket pair once the viewer has read the one before, so every
+// receive sees exactly one piece (or 2048 bytes of a longer one) however the threads are
+// scheduled. The tick is 1 ms, time enough for the unit to send its next piece; once the unit
+// has nothing more to say and the viewer's ticks go on, the tick drops to 0 so the silence
+// ends at once.
+// Invariants: both end; the handshake answers only with the user name and the password; the
+// log file is the start of what the unit sent with at most four CR LF pairs of the viewer's
+// own added, every byte read kept unless a reply ran past its bound, which fails the capture
+// and drops the link; the file never holds more than the bound per command.
+//
+// Script: byte 0 sets the bound (64 B to 8 KiB), then
+//   'p' hi lo bytes  a piece of (hi * 256 + lo) % 4097 bytes    'P'  the prompt "VORLIX:/# "
+//   'l'  "login: "   'w'  "Password: "   '|'  end of the login   '/'  end of this reply
+//   'c'  the unit closes after this reply                        'x' n bytes  output without end
+// A reply whose pieces leave the viewer waiting ends in silence; after the last, the unit
+// closes.
+#include "link/console_link.h"
+#include "link/link_timing.h"
+#include "link/unit_console.h"
+#include "status/device_record.h"
+#include "status/device_requests.h"
+#include "status/poll_cycle.h"
+#include "status/view_hooks.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Reply {
+    std::vector<std::string> pieces;
+    std::string endless; // not empty: sent again and again after the pieces
+    bool close = false;
+};
+
+struct Unit {
+    int fd = -1, viewer = -1;
+    std::atomic<bool> quit{false};
+    std::string sent; // read after join
+    // Sends once the viewer has read everything before it.
+    bool send_piece(const std::string& piece) {
+        int pending = 0;
+        while (!quit.load() && ioctl(viewer, FIONREAD, &pending) == 0 && pending > 0)
+            std::this_thread::yield();
+        if (quit.load() || send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) < 0) return false;
+        sent += piece;
+        return true;
+    }
+    // Reads the viewer's next command line. False when the viewer waits for more of the reply
+    // instead: its ticks go on and no command came before them (then its wait ends at once).
+    bool next_command() {
+        const unsigned long base = idle_ticks_waited.load();
+        for (;;) {
+            bool waiting = idle_ticks_waited.load() >= base + 2; // before looking for a command
+            int pending = 0;
+            if (quit.load() || ioctl(fd, FIONREAD, &pending) != 0) return false;
+            if (pending > 0) break;
+            if (waiting) {
+                tick_ms = 0;
+                return false;
+            }
+            std::this_thread::yield();
+        }
+        for (char c = 0; c != '\r';) // sent whole, in one send
+            if (recv(fd, &c, 1, 0) != 1) return false;
+        return true;
+    }
+};
+
+void play_login(Unit* unit, const Reply* login) {
+    for (const std::string& piece : login->pieces)
+        if (!unit->send_piece(piece)) break;
+    shutdown(unit->fd, SHUT_WR); // a handshake still waiting ends on the close
+}
+
+void play_replies(Unit* unit, const std::vector<Reply>* replies) {
+    for (const Reply& reply : *replies) {
+        if (!unit->next_command()) return;
+        for (const std::string& piece : reply.pieces)
+            if (!unit->send_piece(piece)) return;
+        while (!reply.endless.empty() && unit->send_piece(reply.endless)) {
+        }
+        if (reply.close) break;
+    }
+    shutdown(unit->fd, SHUT_WR);
+}
+
+std::string report;
+
+// True when file is the first m bytes of sent with k CR LF pairs inserted (k at most 4), for
+// some k whose m passes ok.
+template <typename Ok>
+bool sent_with_line_ends(const std::string& file, const std::string& sent, Ok ok) {
+    std::vector<uint8_t> reach(file.size() + 1, 0); // bit k: reachable with k pairs inserted
+    reach[0] = 1;
+    for (size_t i = 0; i < file.size(); ++i) {
+        for (int k = 0; k <= 4; ++k) {
+            if (!(reach[i] & (1 << k))) continue;
+            size_t j = i - 2 * k;
+            if (j < sent.size() && file[i] == sent[j]) reach[i + 1] |= 1 << k;
+            if (k < 4 && file.compare(i, 2, "\r\n") == 0) reach[i + 2] |= 1 << (k + 1);
+        }
+    }
+    for (int k = 0; k <= 4; ++k)
+        if ((reach[file.size()] & (1 << k)) && ok(file.size() - 2 * k)) return true;
+    return false;
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    device_record_init();
+    view_hooks.show_report = [](const char* text) { report = text; };
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    if (size == 0) return 0;
+    const size_t limit = 64 * (1 + data[0] % 128);
+    Reply login;
+    std::vector<Reply> replies(1);
+    Reply* part = &login;
+    for (size_t at = 1; at < size;) {
+        char op = static_cast<char>(data[at++]);
+        size_t n = 0;
+        if (op == 'p' && at + 2 <= size) n = (data[at] * 256u + data[at + 1]) % 4097, at += 2;
+        if (op == 'x' && at < size) n = data[at++];
+        std::string bytes(reinterpret_cast<const char*>(data) + at, std::min(n, size - at));
+        at += bytes.size();
+        if (op == 'p' && !bytes.empty()) part->pieces.push_back(bytes);
+        if (op == 'P') part->pieces.push_back(DEVICE_PROMPT + std::string(" "));
+        if (op == 'l') part->pieces.push_back("login: ");
+        if (op == 'w') part->pieces.push_back("Password: ");
+        if (op == '|') part = &replies.back();
+        if (part == &login) continue;
+        if (op == 'x') part->endless = bytes.empty() ? "x" : bytes;
+        if (op == 'c') part->close = true;
+        if (op == '/' || op == 'x' || op == 'c') replies.emplace_back(), part = &replies.back();
+    }
+
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) abort();
+    fcntl(pair[0], F_SETFL, O_NONBLOCK); // as the link leaves its socket
+    tick_ms = 1;
+    Unit unit;
+    unit.fd = pair[1], unit.viewer = pair[0];
+    std::thread login_side(play_login, &unit, &login);
+    int logged_in = login_handshake(pair[0], "admin\r", "vorlix\r");
+    unit.quit = true;
+    login_side.join();
+    if (logged_in != 0 && logged_in != 1) abort();
+    if (logged_in == 0 && unit.sent.find(DEVICE_PROMPT) == std::string::npos) abort();
+    std::string answers;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(pair[1], buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+        answers.append(buffer, static_cast<size_t>(n));
+    for (std::string rest = answers; !rest.empty();) {
+        size_t word = rest.rfind("admin\r", 0) == 0 ? 6 : rest.rfind("vorlix\r", 0) == 0 ? 7 : 0;
+        if (word == 0) abort(); // anything but the user name and the password
+        rest.erase(0, word);
+    }
+    close(pair[0]), close(pair[1]);
+
+    static const std::string path = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") +
+                                    "/fuzz_login_capture_" + std::to_string(getpid()) + ".log";
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) abort();
+    fcntl(pair[0], F_SETFL, O_NONBLOCK);
+    tick_ms = 1;
+    Unit capture;
+    capture.fd = pair[1], capture.viewer = pair[0];
+    capture_reply_limit = limit;
+    device.socket = pair[0];
+    report.clear();
+    request_log_capture(path.c_str());
+    std::thread unit_side(play_replies, &capture, &replies);
+    bool in_step = poll_status(device);
+    capture.quit = true;
+    unit_side.join();
+    size_t unread = 0;
+    for (ssize_t n; (n = recv(pair[0], buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+        unread += static_cast<size_t>(n);
+    close(pair[0]), close(pair[1]);
+    device.socket = NO_SOCKET;
+
+    const size_t read = capture.sent.size() - unread;
+    std::string file;
+    if (FILE* f = fopen(path.c_str(), "rb")) {
+        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
+            file.append(buffer, n);
+        fclose(f);
+    }
+    if (file.size() > 4 * (limit + 2)) abort();
+    // Kept: every byte read, or when a bound was passed, all but the cut end of one piece.
+    if (!sent_with_line_ends(file, capture.sent, [&](size_t m) {
+            return in_step ? m == read : m <= read && read - m < CHUNK_SIZE;
+        }))
+        abort();
+    if (!in_step && report.rfind("Failed To Generate Log File : ", 0) != 0) abort();
+    return 0;
+}
