@@ -1,6 +1,5 @@
-// Shared pieces of the core tests: raw loopback sockets of the tests' own, a scripted peer,
-// temporary files, the link's globals, recorders for the view hooks and a logged-in session
-// with the unit stand-in.
+// Shared pieces of the core tests: the link's globals, temporary files, recorders for the
+// view hooks and a logged-in session with the unit stand-in.
 #pragma once
 
 #include "link/console_link.h"
@@ -15,111 +14,117 @@
 #include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>
-#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+#ifdef _WIN32
+#include <process.h>
+#define getpid _getpid
+#else
+#include <unistd.h>
+#endif
 
 namespace ts {
 
 typedef std::chrono::steady_clock Clock;
-long elapsed_ms(Clock::time_point since);
+inline long elapsed_ms(Clock::time_point since) {
+    return static_cast<long>(
+        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
+}
 
 // Waits until the receive and login loops have waited `target` idle ticks in total.
-bool wait_ticks(unsigned long target, int timeout_ms = 10000);
+inline bool wait_ticks(unsigned long target, int timeout_ms = 10000) {
+    Clock::time_point start = Clock::now();
+    while (idle_ticks_waited.load() < target)
+        if (elapsed_ms(start) > timeout_ms) return false;
+    return true;
+}
 
 // Fresh link globals with the given tick and worker second.
-void reset_globals(int tick, int second);
-void set_settings(const char* ip, const char* port, const char* user, const char* password);
+inline void reset_globals(int tick, int second) {
+    device_record_init();
+    request_flags = 0;
+    reconnect_request = 0;
+    stop_reset();
+    tick_ms = tick;
+    second_ms = second;
+}
+
+inline void set_settings(const char* ip, const char* port, const char* user, const char* pw) {
+    snprintf(device.ip, sizeof device.ip, "%s", ip);
+    snprintf(device.port, sizeof device.port, "%s", port);
+    snprintf(device.username, sizeof device.username, "%s", user);
+    snprintf(device.password, sizeof device.password, "%s", pw);
+}
 // Loopback and the given port, with the CR the settings reader leaves on the credentials.
-void set_loopback(int port, const char* user = "admin\r", const char* password = "vorlix\r");
+inline void set_loopback(int port, const char* user = "admin\r", const char* pw = "vorlix\r") {
+    set_settings("127.0.0.1", std::to_string(port).c_str(), user, pw);
+}
 
 // A path in the temporary folder, unique to this process and test.
-std::string temp_path(const std::string& tag);
-std::string read_file(const std::string& path); // "" when it cannot be read
-void write_file(const std::string& path, const std::string& bytes);
-
-// Raw sockets of the test's own (a SOCKET or a descriptor), independent of the link's layer.
-typedef intptr_t RawSocket;
-const RawSocket kNoRaw = -1;
-// Holds one start-up of the socket library (Winsock) for its lifetime.
-struct NetUser {
-    NetUser();
-    ~NetUser();
-};
-RawSocket raw_listen(int backlog, int* port);
-RawSocket raw_connect(int port, bool nonblocking = false);
-bool raw_readable(RawSocket s, int ms);
-bool raw_send(RawSocket s, const std::string& text);
-int raw_recv(RawSocket s, char* buffer, int size);
-void raw_close(RawSocket s);
-
-// A loopback listener that never accepts, its backlog filled, so a further connect to it
-// hangs unanswered (its SYNs are dropped) without any traffic leaving the machine.
-struct FullListener {
-    NetUser net;
-    RawSocket listener = kNoRaw;
-    std::vector<RawSocket> fillers;
-    int port = -1;
-    bool open();
-    ~FullListener();
-};
-
-// A one-connection loopback peer that plays a script on its own thread. The connection
-// stays open after the script until the peer is destroyed.
-class ScriptPeer {
-  public:
-    explicit ScriptPeer(std::function<void(ScriptPeer&)> script);
-    ~ScriptPeer();
-    int port() const { return port_; }
-    bool accepted() const { return accepted_.load(); }
-    bool wait_done(int timeout_ms = 10000) const; // the script has run to its end
-    // Everything read from the viewer, for the test after wait_done().
-    std::string received() const { return received_; }
-
-    // For the script.
-    void send_text(const std::string& text) { raw_send(conn_, text); }
-    // Reads until `count` bytes have come, the viewer closes, or timeout_ms passes.
-    std::string read_bytes(size_t count, int timeout_ms = 5000);
-    void close_conn();
-
-  private:
-    void run();
-    NetUser net_;
-    std::function<void(ScriptPeer&)> script_;
-    RawSocket listener_ = kNoRaw;
-    RawSocket conn_ = kNoRaw;
-    int port_ = 0;
-    std::thread thread_;
-    std::atomic<bool> quit_{false};
-    std::atomic<bool> accepted_{false};
-    std::atomic<bool> script_done_{false};
-    std::string received_; // written by the script thread; read after wait_done()
-};
+inline std::string temp_path(const std::string& tag) {
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = "vorlix_" + std::to_string(getpid()) + "_" + info->name() + "_" + tag;
+    return (std::filesystem::temp_directory_path() / name).string();
+}
+inline std::string read_file(const std::string& path) { // "" when it cannot be read
+    std::string text;
+    if (FILE* file = fopen(path.c_str(), "rb")) {
+        char buffer[4096];
+        size_t n;
+        while ((n = fread(buffer, 1, sizeof buffer, file)) > 0)
+            text.append(buffer, n);
+        fclose(file);
+    }
+    return text;
+}
+inline void write_file(const std::string& path, const std::string& bytes) {
+    FILE* file = fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr) << path;
+    fwrite(bytes.data(), 1, bytes.size(), file);
+    fclose(file);
+}
 
 // What the view hooks were asked to do, in order ("tray 0 0", "report <text>", "refresh").
-void install_recorders();
-std::vector<std::string> recorded();
+inline std::mutex events_mutex;
+inline std::vector<std::string> events;
+inline void record(const std::string& event) {
+    std::lock_guard<std::mutex> lock(events_mutex);
+    events.push_back(event);
+}
+inline std::vector<std::string> recorded() {
+    std::lock_guard<std::mutex> lock(events_mutex);
+    return events;
+}
+inline void install_recorders() {
+    std::unique_lock<std::mutex> lock(events_mutex);
+    events.clear();
+    lock.unlock();
+    view_hooks = {[] { record("refresh"); },
+                  [](bool add, bool logging) {
+                      record(std::string("tray ") + "01"[add] + " " + "01"[logging]);
+                  },
+                  [](const char* text) { record(std::string("report ") + text); }};
+}
 
 // The text blank-padded to width, as the views get it.
 inline std::string padded(const std::string& text, size_t width = 31) {
     return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
 
+// A fault that gives the command this output, or no answer at all.
 inline unitsim::Fault output_of(const std::string& command, const std::string& output) {
     unitsim::Fault f;
-    f.command = command;
-    f.has_output = true;
-    f.output = output;
+    f.command = command, f.has_output = true, f.output = output;
     return f;
 }
 inline unitsim::Fault silent(const std::string& command) {
     unitsim::Fault f;
-    f.command = command;
-    f.silence = true;
+    f.command = command, f.silence = true;
     return f;
 }
 
@@ -128,11 +133,34 @@ class UnitSession : public ::testing::Test {
   protected:
     unitsim::Server* server = nullptr;
 
-    void SetUp() override;
-    void TearDown() override;
-    static unitsim::Config frozen();
+    void SetUp() override {
+        reset_globals(100, 1000);
+        install_recorders();
+    }
+    void TearDown() override {
+        link_close(device);
+        delete server; // stops it
+        server = nullptr;
+        view_hooks = ViewHooks{nullptr, nullptr, nullptr};
+        reset_globals(100, 1000);
+    }
+    static unitsim::Config frozen() {
+        unitsim::Config config;
+        config.frozen = true, config.restart_ms = 200;
+        return config;
+    }
     // Starts the stand-in with config and faults and logs in; the test fails otherwise.
-    void connect(const unitsim::Config& config, const std::vector<unitsim::Fault>& faults = {});
+    void connect(const unitsim::Config& config, const std::vector<unitsim::Fault>& faults = {}) {
+        server = new unitsim::Server(config);
+        for (const unitsim::Fault& f : faults)
+            server->add_fault(f);
+        int port = server->start(0);
+        ASSERT_GT(port, 0);
+        set_loopback(port, (config.user + "\r").c_str(), (config.password + "\r").c_str());
+        device.socket = link_open(device);
+        ASSERT_NE(NO_SOCKET, device.socket.load());
+        ASSERT_EQ(0, link_login(device));
+    }
     bool refresh() {
         raise_request(REQUEST_REFRESH);
         return poll_status(device);
