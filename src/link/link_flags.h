@@ -11,7 +11,8 @@ enum : uint32_t {
 };
 extern std::atomic<uint32_t> request_flags;
 
-// 1 once new settings have been saved; every receive and login loop gives up on it.
+// 1 once new settings have been saved; every wait of the worker (receive, login, connect,
+// pause) gives up on it.
 extern std::atomic<int> reconnect_request;
 
 inline void raise_request(uint32_t bit) {

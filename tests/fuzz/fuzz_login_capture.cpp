@@ -9,7 +9,7 @@
 // Invariants: both end; the handshake answers only with the user name and the password; the
 // log file is the start of what the unit sent with at most four CR LF pairs of the viewer's
 // own added, every byte read kept unless a reply ran past its bound, which fails the capture
-// and drops the link; the file never holds more than the bound per command.
+// and drops the link; no command's part of the file is longer than the bound.
 //
 // Script: byte 0 sets the bound (64 B to 8 KiB), then
 //   'p' hi lo bytes  a piece of (hi * 256 + lo) % 4097 bytes    'P'  the prompt "VORLIX:/# "
@@ -26,6 +26,7 @@
 #include "status/view_hooks.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
@@ -99,23 +100,31 @@ void play_replies(Unit* unit, const std::vector<Reply>* replies) {
 }
 
 std::string report;
+std::string path; // the log file, removed at exit
 
-// True when file is the first m bytes of sent with k CR LF pairs inserted (k at most 4), for
-// some k whose m passes ok.
+// True when file is the first m bytes of sent (m passing ok) with k CR LF pairs inserted, k at
+// most 4, and each part before, between and after them at most bound bytes long.
 template <typename Ok>
-bool sent_with_line_ends(const std::string& file, const std::string& sent, Ok ok) {
-    std::vector<uint8_t> reach(file.size() + 1, 0); // bit k: reachable with k pairs inserted
-    reach[0] = 1;
+bool sent_with_line_ends(const std::string& file, const std::string& sent, size_t bound, Ok ok) {
+    // part[i][k]: where the part under way starts, as late as any alignment of the first i
+    // bytes with k pairs inserted allows (a later start leaves more room); -1: no alignment.
+    std::vector<std::array<long, 5>> part(file.size() + 1);
+    for (std::array<long, 5>& starts : part)
+        starts.fill(-1);
+    part[0][0] = 0;
     for (size_t i = 0; i < file.size(); ++i) {
-        for (int k = 0; k <= 4; ++k) {
-            if (!(reach[i] & (1 << k))) continue;
-            size_t j = i - 2 * k;
-            if (j < sent.size() && file[i] == sent[j]) reach[i + 1] |= 1 << k;
-            if (k < 4 && file.compare(i, 2, "\r\n") == 0) reach[i + 2] |= 1 << (k + 1);
+        for (size_t k = 0; k <= 4; ++k) {
+            const long from = part[i][k];
+            if (from < 0) continue;
+            const size_t j = i - 2 * k;
+            if (j < sent.size() && file[i] == sent[j] && i + 1 - from <= bound)
+                part[i + 1][k] = std::max(part[i + 1][k], from);
+            if (k < 4 && file.compare(i, 2, "\r\n") == 0)
+                part[i + 2][k + 1] = static_cast<long>(i + 2);
         }
     }
-    for (int k = 0; k <= 4; ++k)
-        if ((reach[file.size()] & (1 << k)) && ok(file.size() - 2 * k)) return true;
+    for (size_t k = 0; k <= 4; ++k)
+        if (part[file.size()][k] >= 0 && ok(file.size() - 2 * k)) return true;
     return false;
 }
 
@@ -124,6 +133,9 @@ bool sent_with_line_ends(const std::string& file, const std::string& sent, Ok ok
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     device_record_init();
     view_hooks.show_report = [](const char* text) { report = text; };
+    const char* dir = getenv("TMPDIR");
+    path = std::string(dir ? dir : "/tmp") + "/fuzz_login_capture_" + std::to_string(getpid());
+    atexit([] { remove(path.c_str()); });
     return 0;
 }
 
@@ -174,8 +186,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     close(pair[0]), close(pair[1]);
 
-    static const std::string path = std::string(getenv("TMPDIR") ? getenv("TMPDIR") : "/tmp") +
-                                    "/fuzz_login_capture_" + std::to_string(getpid()) + ".log";
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) abort();
     fcntl(pair[0], F_SETFL, O_NONBLOCK);
     tick_ms = 1;
@@ -202,9 +212,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             file.append(buffer, n);
         fclose(f);
     }
-    if (file.size() > 4 * (limit + 2)) abort();
     // Kept: every byte read, or when a bound was passed, all but the cut end of one piece.
-    if (!sent_with_line_ends(file, capture.sent, [&](size_t m) {
+    if (!sent_with_line_ends(file, capture.sent, limit, [&](size_t m) {
             return in_step ? m == read : m <= read && read - m < CHUNK_SIZE;
         }))
         abort();
