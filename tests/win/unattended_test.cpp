@@ -88,11 +88,14 @@ TEST_F(Unattended, SettingsStayTheStartFoldersFileAfterALogIsSavedElsewhere) {
     create(&unit);
     Responder boxes("VORLIX Viewer"); // the capture's report
 
-    // The user saves a log in another folder through the real Save dialog.
+    // The user browses to another folder in the real Save dialog and saves the log there.
     std::thread user([&] {
         HWND save = shelltest::wait_dialog("Save Log As...", 15000);
         HWND combo = FindWindowExA(GetDlgItem(save, 1148), nullptr, "ComboBox", nullptr);
-        SetWindowTextA(FindWindowExA(combo, nullptr, "Edit", nullptr), (logs + "\\u.TXT").c_str());
+        HWND name = FindWindowExA(combo, nullptr, "Edit", nullptr);
+        SetWindowTextA(name, logs.c_str());
+        SendMessageA(save, WM_COMMAND, IDOK, 0); // returns once the dialog shows the folder
+        SetWindowTextA(name, "u.TXT");
         PostMessageA(save, WM_COMMAND, IDOK, 0);
     });
     run_tray_command(IDM_LOGFILE);
