@@ -30,8 +30,9 @@
 #include <atomic>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
@@ -50,57 +51,72 @@ struct Reply {
 struct Unit {
     int fd = -1, viewer = -1;
     std::atomic<bool> quit{false};
-    std::string sent; // read after join
+    std::string sent;
     // Sends once the viewer has read everything before it.
     bool send_piece(const std::string& piece) {
         int pending = 0;
-        while (!quit.load() && ioctl(viewer, FIONREAD, &pending) == 0 && pending > 0)
+        while (!quit && ioctl(viewer, FIONREAD, &pending) == 0 && pending > 0)
             std::this_thread::yield();
-        if (quit.load() || send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) < 0) return false;
+        if (quit || send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) < 0) return false;
         sent += piece;
         return true;
     }
     // Reads the viewer's next command line. False when the viewer waits for more of the reply
     // instead: its ticks go on and no command came before them (then its wait ends at once).
     bool next_command() {
-        const unsigned long base = idle_ticks_waited.load();
-        for (;;) {
-            bool waiting = idle_ticks_waited.load() >= base + 2; // before looking for a command
+        for (const unsigned long base = idle_ticks_waited;;) {
+            bool waiting = idle_ticks_waited >= base + 2; // read before looking for a command
             int pending = 0;
-            if (quit.load() || ioctl(fd, FIONREAD, &pending) != 0) return false;
+            if (quit || ioctl(fd, FIONREAD, &pending) != 0) return false;
             if (pending > 0) break;
-            if (waiting) {
-                tick_ms = 0;
-                return false;
-            }
+            if (waiting) return tick_ms = 0, false;
             std::this_thread::yield();
         }
         for (char c = 0; c != '\r';) // sent whole, in one send
             if (recv(fd, &c, 1, 0) != 1) return false;
         return true;
     }
+    // The replies, each after a command line when asked to; then the unit closes.
+    void play(const std::vector<Reply>* replies, bool after_commands) {
+        for (const Reply& reply : *replies) {
+            if (after_commands && !next_command()) return;
+            for (const std::string& piece : reply.pieces)
+                if (!send_piece(piece)) return;
+            while (!reply.endless.empty() && send_piece(reply.endless)) {
+            }
+            if (reply.close) break;
+        }
+        shutdown(fd, SHUT_WR);
+    }
 };
 
-void play_login(Unit* unit, const Reply* login) {
-    for (const std::string& piece : login->pieces)
-        if (!unit->send_piece(piece)) break;
-    shutdown(unit->fd, SHUT_WR); // a handshake still waiting ends on the close
+std::string drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
+    return text;
 }
 
-void play_replies(Unit* unit, const std::vector<Reply>* replies) {
-    for (const Reply& reply : *replies) {
-        if (!unit->next_command()) return;
-        for (const std::string& piece : reply.pieces)
-            if (!unit->send_piece(piece)) return;
-        while (!reply.endless.empty() && unit->send_piece(reply.endless)) {
-        }
-        if (reply.close) break;
-    }
-    shutdown(unit->fd, SHUT_WR);
+// The viewer on one end of a socket pair, non-blocking as the link leaves its socket, and the
+// unit on the other. Gives what the unit sent, what the viewer left unread and what it sent.
+template <typename Viewer>
+std::array<std::string, 3> run(const std::vector<Reply>& replies, bool after_commands,
+                               Viewer viewer) {
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) abort();
+    fcntl(pair[0], F_SETFL, O_NONBLOCK);
+    tick_ms = 1;
+    Unit unit;
+    unit.fd = pair[1], unit.viewer = pair[0];
+    std::thread side(&Unit::play, &unit, &replies, after_commands);
+    viewer(pair[0]);
+    unit.quit = true;
+    side.join();
+    std::array<std::string, 3> seen = {unit.sent, drain(pair[0]), drain(pair[1])};
+    close(pair[0]), close(pair[1]);
+    return seen;
 }
-
-std::string report;
-std::string path; // the log file, removed at exit
 
 // True when file is the first m bytes of sent (m passing ok) with k CR LF pairs inserted, k at
 // most 4, and each part before, between and after them at most bound bytes long.
@@ -108,25 +124,24 @@ template <typename Ok>
 bool sent_with_line_ends(const std::string& file, const std::string& sent, size_t bound, Ok ok) {
     // part[i][k]: where the part under way starts, as late as any alignment of the first i
     // bytes with k pairs inserted allows (a later start leaves more room); -1: no alignment.
-    std::vector<std::array<long, 5>> part(file.size() + 1);
-    for (std::array<long, 5>& starts : part)
-        starts.fill(-1);
+    std::vector<std::array<long, 5>> part(file.size() + 1, {-1, -1, -1, -1, -1});
     part[0][0] = 0;
     for (size_t i = 0; i < file.size(); ++i) {
         for (size_t k = 0; k <= 4; ++k) {
             const long from = part[i][k];
             if (from < 0) continue;
-            const size_t j = i - 2 * k;
-            if (j < sent.size() && file[i] == sent[j] && i + 1 - from <= bound)
+            if (i - 2 * k < sent.size() && file[i] == sent[i - 2 * k] && i + 1 - from <= bound)
                 part[i + 1][k] = std::max(part[i + 1][k], from);
-            if (k < 4 && file.compare(i, 2, "\r\n") == 0)
-                part[i + 2][k + 1] = static_cast<long>(i + 2);
+            if (k < 4 && file.compare(i, 2, "\r\n") == 0) part[i + 2][k + 1] = long(i + 2);
         }
     }
     for (size_t k = 0; k <= 4; ++k)
         if (part[file.size()][k] >= 0 && ok(file.size() - 2 * k)) return true;
     return false;
 }
+
+std::string report;
+std::string path; // the log file, removed at exit
 
 } // namespace
 
@@ -142,9 +157,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size == 0) return 0;
     const size_t limit = 64 * (1 + data[0] % 128);
-    Reply login;
-    std::vector<Reply> replies(1);
-    Reply* part = &login;
+    std::vector<Reply> login(1), replies(1);
+    Reply* part = &login[0];
     for (size_t at = 1; at < size;) {
         char op = static_cast<char>(data[at++]);
         size_t n = 0;
@@ -157,63 +171,37 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (op == 'l') part->pieces.push_back("login: ");
         if (op == 'w') part->pieces.push_back("Password: ");
         if (op == '|') part = &replies.back();
-        if (part == &login) continue;
+        if (part == &login[0]) continue;
         if (op == 'x') part->endless = bytes.empty() ? "x" : bytes;
         if (op == 'c') part->close = true;
         if (op == '/' || op == 'x' || op == 'c') replies.emplace_back(), part = &replies.back();
     }
 
-    int pair[2];
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) abort();
-    fcntl(pair[0], F_SETFL, O_NONBLOCK); // as the link leaves its socket
-    tick_ms = 1;
-    Unit unit;
-    unit.fd = pair[1], unit.viewer = pair[0];
-    std::thread login_side(play_login, &unit, &login);
-    int logged_in = login_handshake(pair[0], "admin\r", "vorlix\r");
-    unit.quit = true;
-    login_side.join();
+    int logged_in = -1;
+    auto login_seen =
+        run(login, false, [&](int fd) { logged_in = login_handshake(fd, "admin\r", "vorlix\r"); });
     if (logged_in != 0 && logged_in != 1) abort();
-    if (logged_in == 0 && unit.sent.find(DEVICE_PROMPT) == std::string::npos) abort();
-    std::string answers;
-    char buffer[4096];
-    for (ssize_t n; (n = recv(pair[1], buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
-        answers.append(buffer, static_cast<size_t>(n));
-    for (std::string rest = answers; !rest.empty();) {
+    if (logged_in == 0 && login_seen[0].find(DEVICE_PROMPT) == std::string::npos) abort();
+    for (std::string rest = login_seen[2]; !rest.empty();) {
         size_t word = rest.rfind("admin\r", 0) == 0 ? 6 : rest.rfind("vorlix\r", 0) == 0 ? 7 : 0;
         if (word == 0) abort(); // anything but the user name and the password
         rest.erase(0, word);
     }
-    close(pair[0]), close(pair[1]);
 
-    if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) abort();
-    fcntl(pair[0], F_SETFL, O_NONBLOCK);
-    tick_ms = 1;
-    Unit capture;
-    capture.fd = pair[1], capture.viewer = pair[0];
+    bool in_step = true;
     capture_reply_limit = limit;
-    device.socket = pair[0];
     report.clear();
-    request_log_capture(path.c_str());
-    std::thread unit_side(play_replies, &capture, &replies);
-    bool in_step = poll_status(device);
-    capture.quit = true;
-    unit_side.join();
-    size_t unread = 0;
-    for (ssize_t n; (n = recv(pair[0], buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
-        unread += static_cast<size_t>(n);
-    close(pair[0]), close(pair[1]);
-    device.socket = NO_SOCKET;
-
-    const size_t read = capture.sent.size() - unread;
-    std::string file;
-    if (FILE* f = fopen(path.c_str(), "rb")) {
-        for (size_t n; (n = fread(buffer, 1, sizeof buffer, f)) > 0;)
-            file.append(buffer, n);
-        fclose(f);
-    }
+    auto seen = run(replies, true, [&](int fd) {
+        device.socket = fd;
+        request_log_capture(path.c_str());
+        in_step = poll_status(device);
+        device.socket = NO_SOCKET;
+    });
+    const size_t read = seen[0].size() - seen[1].size();
+    std::ostringstream file;
+    file << std::ifstream(path, std::ios::binary).rdbuf();
     // Kept: every byte read, or when a bound was passed, all but the cut end of one piece.
-    if (!sent_with_line_ends(file, capture.sent, limit, [&](size_t m) {
+    if (!sent_with_line_ends(file.str(), seen[0], limit, [&](size_t m) {
             return in_step ? m == read : m <= read && read - m < CHUNK_SIZE;
         }))
         abort();
