@@ -73,32 +73,28 @@ TEST(Unattended, NewSettingsEndAConnectOrLoginWaitAndTheNextAttemptUsesThemAtOnc
 class UnattendedUnit : public UnitSession {};
 
 TEST_F(UnattendedUnit, ACaptureKeepsEveryByteAndEndsAReplyWithoutEndOrPrompt) {
-    const std::string state = "cmd showstate\r\nok\r\nVORLIX:/# \r\n";
-    unitsim::Fault flood = output_of("cmd showconfig", "x"),
-                   trickle = output_of("cmd showconfig", "y");
+    auto reply = [](const std::string& command, const std::string& output) {
+        return command + "\r\n" + output + "\r\nVORLIX:/# \r\n";
+    };
+    const std::string nb("a\0b", 3); // a NUL byte amid the output
+    const std::string nul = reply("cmd showstate", nb) + reply("cmd showconfig", nb) +
+                            reply("cmd syslog", nb) + reply("cmd event dump", nb);
+    const std::string config = reply("cmd showstate", "ok") + "cmd showconfig\r\n";
+    unitsim::Fault flood = output_of("cmd showconfig", "x"), trickle = flood;
     flood.endless_pause_ms = 0;
     trickle.endless_pause_ms = 2;
     struct Case {
         const char* name;
         unitsim::Fault fault;
-        size_t bound;      // bytes of one reply
-        int second;        // ms; the capture may last 600 seconds
-        bool in_step;      // poll_status keeps the link
-        std::string start; // the file: this, then only the filler
-        char filler;       // '\0': nothing after the start
-        size_t fill;       // how many; 0: any number above 0
+        size_t bound;     // bytes of one reply
+        int second;       // ms; the capture may last 600 seconds
+        bool in_step;     // poll_status keeps the link
+        std::string file; // what the file holds...
+        bool more;        // ...then as many more of its last byte as came
     } cases[] = {
-        {"NUL bytes", output_of("", std::string("a\0b\r\n", 5)), 8u << 20, 1000, true,
-         [] {
-             std::string all;
-             for (const char* c :
-                  {"cmd showstate", "cmd showconfig", "cmd syslog", "cmd event dump"})
-                 all += c + std::string("\r\na\0b\r\nVORLIX:/# \r\n", 19);
-             return all;
-         }(),
-         0, 0},
-        {"flood", flood, 4096, 1000, false, state + "cmd showconfig\r\n", 'x', 4096 - 16},
-        {"trickle", trickle, 8u << 20, 1, false, state + "cmd showconfig\r\n", 'y', 0},
+        {"NUL bytes", output_of("", nb + "\r\n"), 8u << 20, 1000, true, nul, false},
+        {"flood", flood, 4096, 1000, false, config + std::string(4096 - 16, 'x'), false},
+        {"trickle", trickle, 8u << 20, 1, false, config + "x", true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -111,11 +107,9 @@ TEST_F(UnattendedUnit, ACaptureKeepsEveryByteAndEndsAReplyWithoutEndOrPrompt) {
         std::string path = temp_path("capture.log");
         request_log_capture(path.c_str());
         EXPECT_EQ(c.in_step, poll_status(device));
-        std::string file = read_file(path),
-                    rest = file.substr(std::min(file.size(), c.start.size()));
-        EXPECT_EQ(c.start, file.substr(0, c.start.size()));
-        size_t fill = c.filler == '\0' ? 0 : c.fill ? c.fill : std::max<size_t>(rest.size(), 1);
-        EXPECT_EQ(std::string(fill, c.filler), rest);
+        std::string file = read_file(path);
+        if (c.more) file.resize(std::min(file.size(), file.find_last_not_of(c.file.back()) + 2));
+        EXPECT_EQ(c.file, file);
         const char* outcome =
             c.in_step ? "Generated Log File : " : "Failed To Generate Log File : ";
         EXPECT_EQ(recorded(), (std::vector<std::string>{"tray 0 0", "report " + (outcome + path)}));
