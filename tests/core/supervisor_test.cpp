@@ -8,6 +8,7 @@
 #include "link/settings_file.h"
 #include "status/device_requests.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -15,103 +16,81 @@ using namespace ts;
 
 namespace {
 
-const char kEsnA[] = "123456789012345";
-const char kEsnB[] = "987654321098765";
+const char kEsnB[] = "987654321098765"; // unit B; unit A has the stand-in's 123456789012345
 
-// What one refresh of the views saw, copied on the worker thread.
-struct Seen {
-    uint32_t seconds;     // worker seconds paused before it
-    bool connected;       // the socket field was set
-    bool blank;           // every status field as a reset leaves it
-    std::string imei;     // trailing blanks cut
-    size_t unit_commands; // commands the watched stand-in had received by then
-};
-
-// Stands in for the shell's views. The action runs on the worker thread after each refresh
-// has been recorded (the "user" acting at an exact turn).
+// Each refresh of the views as "<worker seconds><what it showed>": "-" the blank status
+// without a link, "c" a link and no status yet, "A" or "B" that unit's status; and the
+// commands the first unit had received by then.
 std::mutex lock;
-std::vector<Seen> seen;
+std::vector<std::string> seen;
+std::vector<size_t> commands_seen;
 unitsim::Server* watched = nullptr;
-std::function<void(const Seen&)> action;
-
-// Every status field as a reset leaves it: the counters sent and received 20 blanks, the
-// activity caption empty, every other field 31 blanks.
-bool status_blank() {
-    for (int i = 0; i < STATUS_FIELD_COUNT; ++i) {
-        std::string name = status_field_name(i), field = *status_field_at(device, i);
-        size_t width = name == "activity_caption"                       ? 0
-                       : name == "data_sent" || name == "data_received" ? 20
-                                                                        : 31;
-        if (field != std::string(width, ' ')) return false;
-    }
-    return true;
-}
+std::function<void()> action; // the "user", on the worker thread after each refresh
 
 void record_refresh() {
-    std::string imei = device.imei;
-    Seen s = {worker_seconds.load(), device.socket.load() != NO_SOCKET, status_blank(),
-              imei.erase(imei.find_last_not_of(' ') + 1),
-              watched ? watched->stats().commands.size() : 0};
-    {
-        std::lock_guard<std::mutex> guard(lock);
-        seen.push_back(s);
-    }
-    if (action) action(s);
+    bool blank = true;
+    for (int i = 0; i < STATUS_FIELD_COUNT; ++i)
+        blank = blank &&
+                strspn(*status_field_at(device, i), " ") == strlen(*status_field_at(device, i));
+    bool linked = device.socket.load() != NO_SOCKET;
+    const char* shown = !linked                 ? (blank ? "-" : "?")
+                        : blank                 ? "c"
+                        : device.imei[0] == '9' ? "B"
+                                                : "A";
+    std::lock_guard<std::mutex> guard(lock);
+    seen.push_back(std::to_string(worker_seconds.load()) + shown);
+    commands_seen.push_back(watched ? watched->stats().commands.size() : 0);
+    if (action) action();
 }
 
-std::vector<Seen> refreshes() {
+std::vector<std::string> refreshes() {
     std::lock_guard<std::mutex> guard(lock);
     return seen;
 }
-// Waits (at most 10 s, a failure only) until pred holds over the refreshes seen so far.
-bool wait_for(const std::function<bool(const std::vector<Seen>&)>& pred) {
-    for (int i = 0; i < 10000 && !pred(refreshes()); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return pred(refreshes());
+std::vector<std::string> first_refreshes(size_t n) {
+    std::vector<std::string> r = refreshes();
+    r.resize(n);
+    return r;
 }
-bool wait_refreshes(size_t n) {
-    return wait_for([n](const std::vector<Seen>& r) { return r.size() >= n; });
+std::vector<size_t> commands_at_refreshes() {
+    std::lock_guard<std::mutex> guard(lock);
+    return commands_seen;
 }
-// Index of the first refresh from `from` on that shows the unit's status, or -1.
-int first_full(const std::vector<Seen>& r, const char* esn, size_t from = 0) {
-    for (size_t i = from; i < r.size(); ++i)
-        if (r[i].connected && r[i].imei == esn) return static_cast<int>(i);
-    return -1;
-}
-bool wait_full(const char* esn, size_t from = 0) {
-    return wait_for([=](const std::vector<Seen>& r) { return first_full(r, esn, from) >= 0; });
+// Waits (at most 10 s, a failure only) until n refreshes, or one ending in `shown`, came.
+bool wait_for(size_t n, char shown = 0) {
+    for (int i = 0; i < 10000; ++i, std::this_thread::sleep_for(std::chrono::milliseconds(1))) {
+        std::vector<std::string> r = refreshes();
+        if (r.size() >= n && (!shown || r.back().back() == shown)) return true;
+    }
+    return false;
 }
 
 class Supervisor : public ::testing::Test {
   protected:
     void SetUp() override {
         reset_globals(1, 10);
-        worker_seconds = 0;
-        seen.clear();
-        watched = nullptr;
-        action = nullptr;
+        seen.clear(), commands_seen.clear();
+        watched = nullptr, action = nullptr;
         install_recorders(); // the reports
         view_hooks = {record_refresh, nullptr, view_hooks.show_report};
-        conf_path = temp_path("telnet.conf");
-        log_path = temp_path("capture.log");
-        remove(conf_path.c_str());
+        remove((conf_path = temp_path("telnet.conf")).c_str());
         settings_set_path(conf_path.c_str());
+        log_path = temp_path("capture.log");
     }
     void TearDown() override {
         stop_worker();
         link_drop(device);
         view_hooks = {nullptr, nullptr, nullptr};
-        action = nullptr;
-        watched = nullptr;
         reset_globals(100, 1000);
         remove(conf_path.c_str());
         remove(log_path.c_str());
         settings_set_path("telnet.conf");
     }
     // A frozen stand-in on a free loopback port; the first one is watched by the recorder.
-    unitsim::Server& start_unit(unitsim::Config config = unitsim::Config()) {
-        config.frozen = true;
-        config.restart_ms = 50;
+    unitsim::Server& start_unit(const char* esn = "123456789012345", bool never_login = false) {
+        unitsim::Config config;
+        config.frozen = true, config.restart_ms = 50, config.esn = esn;
+        config.never_login = never_login;
         units.push_back(std::make_unique<unitsim::Server>(config));
         EXPECT_GT(units.back()->start(0), 0);
         if (watched == nullptr) watched = units.back().get();
@@ -121,8 +100,8 @@ class Supervisor : public ::testing::Test {
         unitsim::Server gone;
         return gone.start(0);
     }
-    void write_settings(int port, const char* password = "vorlix") {
-        ASSERT_TRUE(settings_write("127.0.0.1", std::to_string(port).c_str(), "admin", password));
+    void write_settings(int port) {
+        ASSERT_TRUE(settings_write("127.0.0.1", std::to_string(port).c_str(), "admin", "vorlix"));
     }
     // What the configuration dialog's Connect does.
     void save_in_dialog(int port) {
@@ -134,60 +113,47 @@ class Supervisor : public ::testing::Test {
     // Milliseconds from the stop request to the worker's end.
     long stop_worker() {
         if (!worker.joinable()) return -1;
-        Clock::time_point start = Clock::now();
+        auto start = std::chrono::steady_clock::now();
         stop_request();
         worker.join();
-        return elapsed_ms(start);
+        return static_cast<long>(std::chrono::duration_cast<std::chrono::milliseconds>(
+                                     std::chrono::steady_clock::now() - start)
+                                     .count());
     }
 
     std::vector<std::unique_ptr<unitsim::Server>> units; // outlive the worker (TearDown)
     std::thread worker;
     std::string conf_path, log_path;
-    std::atomic<bool> acted{false};
 };
 
-// The worker's pace: refreshes at these worker seconds, and what they showed.
-TEST_F(Supervisor,
-       RefreshesOnEveryTurnWithoutSettingsEveryFifthConnectedEveryFifteenthUnreachable) {
+typedef std::vector<std::string> Seen;
+
+// The worker's pace: no settings file, a blank refresh every turn until one appears;
+// connected, one query of 18 exchanges and its refresh every fifth turn; unreachable, a
+// blank refresh and a pause of 15 before each attempt.
+TEST_F(Supervisor, RefreshesEveryTurnWithoutSettingsEveryFifthConnectedEveryFifteenthUnreachable) {
     unitsim::Server& unit = start_unit();
-    start_worker(); // no settings file: a blank refresh every turn
-    ASSERT_TRUE(wait_refreshes(3));
-    for (uint32_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(refreshes()[i].seconds, i);
-        EXPECT_TRUE(refreshes()[i].blank);
-    }
-    write_settings(unit.port()); // picked up by the next turn
-    ASSERT_TRUE(wait_full(kEsnA));
-    stop_worker();
-    EXPECT_EQ(unit.stats().connections, 1);
-
-    // Connected: one query of 18 exchanges and its refresh on every fifth turn.
-    TearDown();
-    SetUp();
-    unitsim::Server& again = start_unit();
-    write_settings(again.port());
     start_worker();
-    ASSERT_TRUE(wait_refreshes(3));
-    std::vector<Seen> r = refreshes();
-    for (uint32_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(r[i].seconds, 5 * i);
-        EXPECT_EQ(r[i].imei, kEsnA);
-        EXPECT_EQ(r[i].unit_commands, 18u * (i + 1));
-    }
+    ASSERT_TRUE(wait_for(3));
+    EXPECT_EQ(first_refreshes(3), (Seen{"0-", "1-", "2-"}));
+    write_settings(unit.port());
+    ASSERT_TRUE(wait_for(4, 'A'));
+    size_t first = refreshes().size() - 1;
+    ASSERT_TRUE(wait_for(first + 3));
+    Seen r = refreshes();
+    int at = std::stoi(r[first]);
+    EXPECT_EQ(Seen(r.begin() + first, r.begin() + first + 3),
+              (Seen{std::to_string(at) + "A", std::to_string(at + 5) + "A",
+                    std::to_string(at + 10) + "A"}));
+    EXPECT_EQ(commands_at_refreshes()[first + 2] - commands_at_refreshes()[first], 36u);
+    EXPECT_EQ(unit.stats().connections, 1);
     stop_worker();
-
-    // Unreachable: a blank refresh, then a pause of 15 s, before each attempt.
-    TearDown();
     SetUp();
     second_ms = 5;
     write_settings(closed_port());
     start_worker();
-    ASSERT_TRUE(wait_refreshes(3));
-    for (uint32_t i = 0; i < 3; ++i) {
-        EXPECT_EQ(refreshes()[i].seconds, 15 * i);
-        EXPECT_TRUE(refreshes()[i].blank);
-        EXPECT_FALSE(refreshes()[i].connected);
-    }
+    ASSERT_TRUE(wait_for(3));
+    EXPECT_EQ(first_refreshes(3), (Seen{"0-", "15-", "30-"}));
 }
 
 TEST_F(Supervisor, ReconnectLoopEndsAfter10000AttemptsAndTheNextTurnStartsItAgain) {
@@ -197,116 +163,80 @@ TEST_F(Supervisor, ReconnectLoopEndsAfter10000AttemptsAndTheNextTurnStartsItAgai
     second_ms = 0; // pauses of no length; the worker still counts their seconds
     write_settings(closed_port());
     start_worker();
-    ASSERT_TRUE(wait_refreshes(10003));
-    std::vector<Seen> r = refreshes();
-    EXPECT_EQ(r[9999].seconds, 149985u);
-    // The turn after the 10000th pause finds no link, drops, refreshes and starts again.
-    EXPECT_EQ(r[10000].seconds, 150000u);
-    EXPECT_EQ(r[10001].seconds, 150000u);
-    EXPECT_EQ(r[10002].seconds, 150015u);
+    ASSERT_TRUE(wait_for(10003));
+    // After the 10000th pause the turn finds no link, drops, refreshes and starts again.
+    Seen r = refreshes();
+    EXPECT_EQ(Seen(r.begin() + 9999, r.begin() + 10003),
+              (Seen{"149985-", "150000-", "150000-", "150015-"}));
 }
 
+// New settings while connected, or while the pause after a failed attempt runs: the blank
+// status of the drop, then B's without a failed attempt (its pause of 15) between.
 TEST_F(Supervisor, SettingsSavedWhileConnectedOrDuringThePauseReconnectAtOnce) {
     second_ms = 20;
-    unitsim::Server& a = start_unit();
-    unitsim::Config config_b;
-    config_b.esn = kEsnB;
-    unitsim::Server& b = start_unit(config_b);
-    write_settings(a.port());
-    start_worker();
-    ASSERT_TRUE(wait_full(kEsnA));
-    size_t before = refreshes().size();
-    save_in_dialog(b.port());
-    ASSERT_TRUE(wait_full(kEsnB, before));
-    std::vector<Seen> r = refreshes();
-    // A query turn ending as the flag went up may still show A; then the drop's blank
-    // refresh, then B's status with no failed attempt (15 s pause) between.
-    size_t drop = before;
-    while (drop < r.size() && r[drop].connected)
-        ++drop;
-    ASSERT_LT(drop + 1, r.size());
-    EXPECT_TRUE(r[drop].blank);
-    EXPECT_EQ(first_full(r, kEsnB, before), static_cast<int>(drop + 1));
-    EXPECT_LT(r[drop + 1].seconds - r[drop].seconds, 15u);
-    EXPECT_EQ(a.stats().connections, 1);
-    EXPECT_EQ(b.stats().connections, 1);
-    EXPECT_EQ(reconnect_request.load(), 0);
-    stop_worker();
-
-    // Saved while an unreachable unit's 15 s pause runs: B follows before the pause ends.
-    TearDown();
-    SetUp();
-    second_ms = 20;
-    unitsim::Server& c = start_unit(config_b);
-    write_settings(closed_port());
-    start_worker();
-    ASSERT_TRUE(wait_refreshes(1));
-    save_in_dialog(c.port());
-    ASSERT_TRUE(wait_full(kEsnB));
-    EXPECT_LT(refreshes()[first_full(refreshes(), kEsnB)].seconds, 15u);
-    EXPECT_EQ(c.stats().connections, 1);
-    EXPECT_EQ(c.stats().login_answers, (std::vector<std::string>{"admin", "vorlix"}));
+    for (bool connected : {true, false}) {
+        SetUp();
+        second_ms = 20;
+        unitsim::Server &a = start_unit(), &b = start_unit(kEsnB);
+        write_settings(connected ? a.port() : closed_port());
+        start_worker();
+        ASSERT_TRUE(wait_for(1, connected ? 'A' : '-'));
+        save_in_dialog(b.port());
+        ASSERT_TRUE(wait_for(2, 'B'));
+        Seen r = refreshes();
+        size_t drop = r.size() - 2;
+        EXPECT_EQ(r[drop].back(), '-') << connected;
+        EXPECT_LT(std::stoi(r.back()) - std::stoi(r[drop]), 15) << connected;
+        EXPECT_EQ(a.stats().connections + b.stats().connections, connected ? 2 : 1);
+        EXPECT_EQ(b.stats().login_answers, (Seen{"admin", "vorlix"}));
+        EXPECT_EQ(reconnect_request.load(), 0);
+        TearDown();
+        units.clear();
+    }
 }
 
 // Turn 0: the power cycle alone and its refresh; turn 1: the query meets the restarting unit,
-// so the drop (blank status) comes at once. Then the worker logs in again by itself.
+// so the drop comes at once. Then the worker logs in again by itself.
 TEST_F(Supervisor, PowerCycleGoesOutAloneAndTheRestartedUnitIsLoggedIntoAgain) {
     unitsim::Server& unit = start_unit();
     raise_request(REQUEST_POWER_CYCLE);
     write_settings(unit.port());
     start_worker();
-    ASSERT_TRUE(wait_full(kEsnA));
-    std::vector<Seen> r = refreshes();
-    int full = first_full(r, kEsnA);
-    ASSERT_GE(full, 2);
-    EXPECT_EQ(r[0].seconds, 0u);
-    EXPECT_TRUE(r[0].connected);
-    EXPECT_EQ(r[0].unit_commands, 1u);
+    ASSERT_TRUE(wait_for(3, 'A'));
+    Seen r = refreshes();
+    EXPECT_EQ(Seen(r.begin(), r.begin() + 2), (Seen{"0c", "1-"}));
+    EXPECT_EQ(commands_at_refreshes()[0], 1u);
     EXPECT_EQ(unit.stats().commands.at(0), "cmd pwrmode 2");
-    EXPECT_EQ(r[1].seconds, 1u);
-    for (int i = 1; i < full; ++i) {
-        EXPECT_FALSE(r[i].connected) << i;
-        EXPECT_TRUE(r[i].blank) << i;
-    }
     EXPECT_EQ(unit.stats().logins, 2);
 }
 
-// The user confirms the power cycle just as the link has failed: it goes out first after
-// the next login.
-TEST_F(Supervisor, PowerCycleRaisedWhileTheLinkIsDownGoesOutFirstAfterTheNextLogin) {
+// The user confirms a power cycle as the link has failed, or asks for a capture on a turn
+// with a link: the power cycle goes out first after the next login, the capture on the
+// next turn.
+TEST_F(Supervisor, RequestsOfTheUserAreServedOnTheNextTurnWithALink) {
     unitsim::Server& unit = start_unit();
     unitsim::Fault cut;
-    cut.command = "cmd device cell";
-    cut.connection = 1;
-    cut.close_after = 0;
+    cut.command = "cmd device cell", cut.connection = 1, cut.close_after = 0;
     unit.add_fault(cut);
-    action = [this](const Seen& s) {
-        if (!s.connected && !acted.exchange(true)) raise_request(REQUEST_POWER_CYCLE);
+    std::atomic<int> acted{0};
+    action = [&] {
+        if (acted == 0 && device.socket.load() == NO_SOCKET)
+            acted = 1, raise_request(REQUEST_POWER_CYCLE);
+        if (acted == 1 && device.imei[0] == '1') acted = 2, request_log_capture(log_path.c_str());
     };
     write_settings(unit.port());
     start_worker();
-    ASSERT_TRUE(unit.wait_commands(2, 10000));
-    std::vector<std::string> commands = unit.stats().commands;
-    EXPECT_EQ(commands[0], "cmd device cell");
-    EXPECT_EQ(commands[1], "cmd pwrmode 2");
-}
-
-TEST_F(Supervisor, LogCaptureIsServedOnTheTurnAfterTheRequest) {
-    unitsim::Server& unit = start_unit();
-    action = [this](const Seen& s) {
-        if (s.connected && !acted.exchange(true)) request_log_capture(log_path.c_str());
-    };
-    write_settings(unit.port());
-    start_worker();
-    ASSERT_TRUE(wait_refreshes(2));
-    std::vector<Seen> r = refreshes();
-    EXPECT_EQ(recorded(), (std::vector<std::string>{"report Generated Log File : " + log_path}));
-    std::vector<std::string> commands = unit.stats().commands;
-    ASSERT_GE(commands.size(), r[0].unit_commands + 4);
-    EXPECT_EQ(std::vector<std::string>(commands.begin() + r[0].unit_commands,
-                                       commands.begin() + r[0].unit_commands + 4),
-              (std::vector<std::string>{"cmd showstate", "cmd showconfig", "cmd syslog",
-                                        "cmd event dump"}));
+    for (int i = 0; i < 10000 && recorded().empty(); ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    EXPECT_EQ(recorded(), Seen{"report Generated Log File : " + log_path});
+    Seen r = refreshes(), commands = unit.stats().commands;
+    EXPECT_EQ(Seen(commands.begin(), commands.begin() + 2),
+              (Seen{"cmd device cell", "cmd pwrmode 2"}));
+    auto first_a =
+        std::find_if(r.begin(), r.end(), [](const std::string& s) { return s.back() == 'A'; });
+    size_t at = commands_at_refreshes().at(first_a - r.begin()); // the capture was asked then
+    EXPECT_EQ(Seen(commands.begin() + at, commands.begin() + at + 4),
+              (Seen{"cmd showstate", "cmd showconfig", "cmd syslog", "cmd event dump"}));
 }
 
 // The stop ends every wait of the worker within a second of real time: a login, a query on
@@ -315,40 +245,27 @@ TEST_F(Supervisor, StopEndsEveryWaitOfTheWorker) {
     enum { login, query, capture, pause };
     for (int state : {login, query, capture, pause}) {
         SCOPED_TRACE(state);
-        TearDown();
         SetUp();
         tick_ms = 100; // real limits: 15 s login, 30 s reply, 60 s capture reply
         second_ms = 1000;
-        unitsim::Config config;
-        config.never_login = state == login;
-        unitsim::Server& unit = start_unit(config);
+        unitsim::Server& unit = start_unit("123456789012345", state == login);
         if (state == query) unit.add_fault(silent("cmd ver"));
         unitsim::Fault cut = output_of("cmd showconfig", "config line 1\r\n");
         cut.no_prompt = true;
-        if (state == capture) {
-            unit.add_fault(cut);
-            request_log_capture(log_path.c_str());
-        }
+        if (state == capture) unit.add_fault(cut), request_log_capture(log_path.c_str());
         write_settings(state == pause ? closed_port() : unit.port());
         start_worker();
-        if (state == query || state == capture) { // at "cmd ver" or "cmd showconfig"
-            ASSERT_TRUE(unit.wait_commands(state == query ? 4 : 2, 10000));
-        }
-        if (state == pause) {
-            ASSERT_TRUE(wait_refreshes(1));
-        }
-        if (state != pause) {
-            ASSERT_TRUE(wait_ticks(idle_ticks_waited.load() + 2));
-        }
+        EXPECT_TRUE(state != query || unit.wait_commands(4, 10000));   // at "cmd ver"
+        EXPECT_TRUE(state != capture || unit.wait_commands(2, 10000)); // at "cmd showconfig"
+        EXPECT_TRUE(state == pause ? wait_for(1) : wait_ticks(idle_ticks_waited.load() + 2));
         EXPECT_LT(stop_worker(), 1000);
         EXPECT_EQ(refreshes().size(), state == pause ? 1u : 0u) << "a stop is no lost link";
         EXPECT_TRUE(recorded().empty());
-        if (state == capture) {
-            std::string text = read_file(log_path);
-            EXPECT_EQ(text.find("cmd showstate\r\n"), 0u);
-            EXPECT_NE(text.find("cmd showconfig\r\nconfig line 1\r\n"), std::string::npos);
-            EXPECT_EQ(remove(log_path.c_str()), 0) << "the capture file is still open";
-        }
+        if (state != capture) continue;
+        std::string text = read_file(log_path);
+        EXPECT_EQ(text.find("cmd showstate\r\n"), 0u);
+        EXPECT_NE(text.find("cmd showconfig\r\nconfig line 1\r\n"), std::string::npos);
+        EXPECT_EQ(remove(log_path.c_str()), 0) << "the capture file is still open";
     }
 }
 

@@ -12,15 +12,11 @@
 #include "unitsim.h"
 
 #include <gtest/gtest.h>
-#include <atomic>
-#include <chrono>
-#include <cstdio>
 #include <filesystem>
-#include <functional>
+#include <fstream>
 #include <mutex>
-#include <string>
+#include <sstream>
 #include <thread>
-#include <vector>
 #ifdef _WIN32
 #include <process.h>
 #define getpid _getpid
@@ -30,18 +26,11 @@
 
 namespace ts {
 
-typedef std::chrono::steady_clock Clock;
-inline long elapsed_ms(Clock::time_point since) {
-    return static_cast<long>(
-        std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - since).count());
-}
-
-// Waits until the receive and login loops have waited `target` idle ticks in total.
-inline bool wait_ticks(unsigned long target, int timeout_ms = 10000) {
-    Clock::time_point start = Clock::now();
-    while (idle_ticks_waited.load() < target)
-        if (elapsed_ms(start) > timeout_ms) return false;
-    return true;
+// Waits (at most 10 s) until the receive and login loops have waited `target` idle ticks.
+inline bool wait_ticks(unsigned long target) {
+    for (int i = 0; i < 10000 && idle_ticks_waited.load() < target; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    return idle_ticks_waited.load() >= target;
 }
 
 // Fresh link globals with the given tick and worker second.
@@ -54,39 +43,26 @@ inline void reset_globals(int tick, int second) {
     second_ms = second;
 }
 
-inline void set_settings(const char* ip, const char* port, const char* user, const char* pw) {
+// The settings with the CR the settings reader leaves on the credentials.
+inline void set_settings(const char* ip, const std::string& port, const char* user = "admin\r",
+                         const char* password = "vorlix\r") {
     snprintf(device.ip, sizeof device.ip, "%s", ip);
-    snprintf(device.port, sizeof device.port, "%s", port);
+    snprintf(device.port, sizeof device.port, "%s", port.c_str());
     snprintf(device.username, sizeof device.username, "%s", user);
-    snprintf(device.password, sizeof device.password, "%s", pw);
-}
-// Loopback and the given port, with the CR the settings reader leaves on the credentials.
-inline void set_loopback(int port, const char* user = "admin\r", const char* pw = "vorlix\r") {
-    set_settings("127.0.0.1", std::to_string(port).c_str(), user, pw);
+    snprintf(device.password, sizeof device.password, "%s", password);
 }
 
 // A path in the temporary folder, unique to this process and test.
 inline std::string temp_path(const std::string& tag) {
-    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
-    std::string name = "vorlix_" + std::to_string(getpid()) + "_" + info->name() + "_" + tag;
-    return (std::filesystem::temp_directory_path() / name).string();
+    return (std::filesystem::temp_directory_path() /
+            ("vorlix_" + std::to_string(getpid()) + "_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->name() + "_" + tag))
+        .string();
 }
 inline std::string read_file(const std::string& path) { // "" when it cannot be read
-    std::string text;
-    if (FILE* file = fopen(path.c_str(), "rb")) {
-        char buffer[4096];
-        size_t n;
-        while ((n = fread(buffer, 1, sizeof buffer, file)) > 0)
-            text.append(buffer, n);
-        fclose(file);
-    }
-    return text;
-}
-inline void write_file(const std::string& path, const std::string& bytes) {
-    FILE* file = fopen(path.c_str(), "wb");
-    ASSERT_NE(file, nullptr) << path;
-    fwrite(bytes.data(), 1, bytes.size(), file);
-    fclose(file);
+    std::ostringstream text;
+    text << std::ifstream(path, std::ios::binary).rdbuf();
+    return text.str();
 }
 
 // What the view hooks were asked to do, in order ("tray 0 0", "report <text>", "refresh").
@@ -103,7 +79,6 @@ inline std::vector<std::string> recorded() {
 inline void install_recorders() {
     std::unique_lock<std::mutex> lock(events_mutex);
     events.clear();
-    lock.unlock();
     view_hooks = {[] { record("refresh"); },
                   [](bool add, bool logging) {
                       record(std::string("tray ") + "01"[add] + " " + "01"[logging]);
@@ -113,7 +88,7 @@ inline void install_recorders() {
 
 // The text blank-padded to width, as the views get it.
 inline std::string padded(const std::string& text, size_t width = 31) {
-    return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
+    return text + std::string(text.size() < width ? width - text.size() : 0, ' ');
 }
 
 // A fault that gives the command this output, or no answer at all.
@@ -144,6 +119,11 @@ class UnitSession : public ::testing::Test {
         view_hooks = ViewHooks{nullptr, nullptr, nullptr};
         reset_globals(100, 1000);
     }
+    // A fresh start with another stand-in, within one test.
+    void again() {
+        TearDown();
+        SetUp();
+    }
     static unitsim::Config frozen() {
         unitsim::Config config;
         config.frozen = true, config.restart_ms = 200;
@@ -154,11 +134,9 @@ class UnitSession : public ::testing::Test {
         server = new unitsim::Server(config);
         for (const unitsim::Fault& f : faults)
             server->add_fault(f);
-        int port = server->start(0);
-        ASSERT_GT(port, 0);
-        set_loopback(port, (config.user + "\r").c_str(), (config.password + "\r").c_str());
+        set_settings("127.0.0.1", std::to_string(server->start(0)), (config.user + "\r").c_str(),
+                     (config.password + "\r").c_str());
         device.socket = link_open(device);
-        ASSERT_NE(NO_SOCKET, device.socket.load());
         ASSERT_EQ(0, link_login(device));
     }
     bool refresh() {
