@@ -4,7 +4,7 @@ if(WIN32 AND TARGET VORLIXViewer AND TARGET unitsim_lib)
   add_executable(minimal_tray WIN32 ${CMAKE_CURRENT_LIST_DIR}/minimal_tray.cpp)
   target_link_libraries(minimal_tray PRIVATE shell32 user32)
   add_executable(viewer_bench ${CMAKE_CURRENT_LIST_DIR}/viewer_bench.cpp
-                              ${CMAKE_SOURCE_DIR}/tests/e2e/viewer_driver.cpp)
+                              ${CMAKE_CURRENT_LIST_DIR}/viewer_driver.cpp)
   target_link_libraries(viewer_bench PRIVATE unitsim_lib user32 gdi32)
   target_compile_definitions(viewer_bench PRIVATE
     VIEWER_EXE="$<TARGET_FILE:VORLIXViewer>" MINIMAL_TRAY_EXE="$<TARGET_FILE:minimal_tray>")

@@ -7,7 +7,7 @@
 //    the unit is unreachable, beside the same figures of a minimal tray program of our own
 //    (a hidden window and one tray icon) measured over the same phases.
 // Usage: viewer_bench [--starts N] [--connected SECONDS] [--unreachable SECONDS]
-#include "../tests/e2e/viewer_driver.h"
+#include "viewer_driver.h"
 #include "unitsim.h"
 
 #include <algorithm>

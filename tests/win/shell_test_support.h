@@ -33,49 +33,30 @@ inline std::string text_of(HWND window) {
     GetWindowTextA(window, text, sizeof(text));
     return text;
 }
-
 inline std::string text_of(HWND dialog, int id) {
     return text_of(GetDlgItem(dialog, id));
 }
 
-// Top-level dialog-class windows of this process titled `title`: the first visible one,
-// or (visible_only false) how many there are, shown or hidden.
-inline int dialogs_titled(const char* title, bool visible_only, HWND* found) {
-    struct Search {
-        const char* title;
-        bool visible_only;
-        HWND found;
-        int count;
-    } search = {title, visible_only, nullptr, 0};
-    EnumWindows(
-        [](HWND window, LPARAM context) -> BOOL {
-            Search* s = reinterpret_cast<Search*>(context);
-            DWORD pid = 0;
-            GetWindowThreadProcessId(window, &pid);
-            if (pid != GetCurrentProcessId() || (s->visible_only && !IsWindowVisible(window)))
-                return TRUE;
-            char name[16] = "";
-            GetClassNameA(window, name, sizeof(name));
-            if (strcmp(name, "#32770") != 0 || text_of(window) != s->title) return TRUE;
-            s->found = window;
-            ++s->count;
-            return !s->visible_only;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    if (found) *found = search.found;
-    return search.count;
+// Top-level dialogs of this process titled `title`: how many, shown or hidden, and the
+// first visible one in *found.
+inline int dialogs_titled(const char* title, HWND* found = nullptr) {
+    int count = 0;
+    HWND visible = nullptr;
+    DWORD pid = 0;
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", title)) != nullptr;) {
+        GetWindowThreadProcessId(w, &pid);
+        if (pid != GetCurrentProcessId()) continue;
+        ++count;
+        if (!visible && IsWindowVisible(w)) visible = w;
+    }
+    if (found) *found = visible;
+    return count;
 }
-
-inline int count_windows(const char* title) {
-    return dialogs_titled(title, false, nullptr);
-}
-
 inline HWND find_dialog(const char* title) {
     HWND found = nullptr;
-    dialogs_titled(title, true, &found);
+    dialogs_titled(title, &found);
     return found;
 }
-
 // Waits (up to timeout_ms, letting this thread's sent messages through) for that dialog.
 inline HWND wait_dialog(const char* title, int timeout_ms = 3000) {
     for (int waited = 0; waited < timeout_ms; waited += 5) {
@@ -85,14 +66,6 @@ inline HWND wait_dialog(const char* title, int timeout_ms = 3000) {
         Sleep(5);
     }
     return nullptr;
-}
-
-// The window's rectangle in its parent's client coordinates.
-inline RECT rect_in_parent(HWND window) {
-    RECT r;
-    GetWindowRect(window, &r);
-    MapWindowPoints(nullptr, GetParent(window), reinterpret_cast<POINT*>(&r), 2);
-    return r;
 }
 
 // Answers every box or dialog titled `title` that appears while it lives, on its own
@@ -112,8 +85,7 @@ class Responder {
                   texts_.push_back(text_of(box, 0xFFFF));
                   int button = answered < buttons_.size() ? buttons_[answered] : IDOK;
                   PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-                  // Wait for this box to go before looking for the next one.
-                  for (int i = 0; i < 400 && IsWindow(box); ++i)
+                  for (int i = 0; i < 400 && IsWindow(box); ++i) // this box goes first
                       Sleep(5);
               }
           }) {}
@@ -128,44 +100,6 @@ class Responder {
     std::string title_;
     std::vector<int> buttons_;
     std::vector<std::string> texts_;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
-};
-
-// Reads the first popup menu that opens while it lives ("id text", "-" for a separator)
-// and dismisses it with Escape.
-class MenuWatch {
-  public:
-    MenuWatch()
-        : thread_([this] {
-              HWND popup = nullptr;
-              while (!done_ &&
-                     !(popup = FindWindowA("#32768", nullptr), popup && IsWindowVisible(popup)))
-                  Sleep(5);
-              if (done_) return;
-              HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
-              for (int k = 0, count = GetMenuItemCount(menu); k < count; ++k) {
-                  char text[64] = "";
-                  MENUITEMINFOA item = {};
-                  item.cbSize = sizeof(item);
-                  item.fMask = MIIM_FTYPE | MIIM_ID;
-                  GetMenuItemInfoA(menu, k, TRUE, &item);
-                  GetMenuStringA(menu, k, text, sizeof(text), MF_BYPOSITION);
-                  entries_.push_back((item.fType & MFT_SEPARATOR)
-                                         ? std::string("-")
-                                         : std::to_string(item.wID) + " " + text);
-              }
-              PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
-          }) {}
-    ~MenuWatch() { stop(); }
-    std::vector<std::string> stop() { // empty: no menu came
-        done_ = true;
-        if (thread_.joinable()) thread_.join();
-        return entries_;
-    }
-
-  private:
-    std::vector<std::string> entries_;
     std::atomic<bool> done_{false};
     std::thread thread_;
 };
@@ -222,8 +156,8 @@ class Driver {
     void call(const std::function<void()>& fn) {
         std::function<void()> copy = fn;
         DWORD_PTR ignored;
-        SendMessageTimeoutA(helper, call_message, 0, reinterpret_cast<LPARAM>(&copy), SMTO_NORMAL,
-                            10000, &ignored);
+        SendMessageTimeoutA(helper, kCall, 0, reinterpret_cast<LPARAM>(&copy), SMTO_NORMAL, 10000,
+                            &ignored);
     }
     template <class T> T get(const std::function<T()>& fn) {
         T value{};
@@ -233,24 +167,17 @@ class Driver {
     // Script thread: queues fn for the UI thread and returns at once (for calls that run a
     // loop of their own).
     void post(const std::function<void()>& fn) {
-        PostMessageA(helper, call_message, 1,
-                     reinterpret_cast<LPARAM>(new std::function<void()>(fn)));
+        PostMessageA(helper, kCall, 1, reinterpret_cast<LPARAM>(new std::function<void()>(fn)));
     }
     // Script thread: waits until everything posted so far has been dispatched. True when
-    // the outer pump dispatched the mark itself (no nested loop running).
-    bool flush() {
+    // the outer pump dispatched the mark itself (no nested loop running). After something
+    // that starts a focus loop, flush twice: the first may overtake the loop's primed Tab.
+    bool flush(int times = 1) {
         Mark mark = {CreateEventA(nullptr, TRUE, FALSE, nullptr), false};
-        PostMessageA(helper, mark_message, 0, reinterpret_cast<LPARAM>(&mark));
-        DWORD waited = WaitForSingleObject(mark.done, 10000);
+        PostMessageA(helper, kMark, 0, reinterpret_cast<LPARAM>(&mark));
+        flush_timed_out |= WaitForSingleObject(mark.done, 10000) != WAIT_OBJECT_0;
         CloseHandle(mark.done);
-        flush_timed_out |= waited != WAIT_OBJECT_0;
-        return mark.from_outer_pump;
-    }
-    // After something that starts a focus loop: the first flush may overtake what the
-    // loop's start posts (the primed Tab); the second comes after it.
-    bool flush_twice() {
-        flush();
-        return flush();
+        return times > 1 ? flush(times - 1) : mark.from_outer_pump;
     }
     void quit(int code = 0) { PostThreadMessageA(ui_thread, WM_QUIT, code, 0); }
     HWND focus() {
@@ -262,8 +189,7 @@ class Driver {
     bool flush_timed_out = false;
 
   private:
-    static const UINT call_message = WM_APP + 0x310;
-    static const UINT mark_message = WM_APP + 0x311;
+    static const UINT kCall = WM_APP + 0x310, kMark = WM_APP + 0x311;
     struct Mark {
         HANDLE done;
         bool from_outer_pump;
@@ -273,20 +199,17 @@ class Driver {
         return value;
     }
     static LRESULT CALLBACK helper_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
-        if (msg == call_message) {
+        if (msg == kCall) {
             auto* fn = reinterpret_cast<std::function<void()>*>(lp);
             (*fn)();
             if (wp) delete fn; // posted calls own their function
             return 0;
         }
-        if (msg == mark_message) {
-            auto* mark = reinterpret_cast<Mark*>(lp);
-            // Dispatched by the outer pump itself, or from a loop nested inside it.
-            mark->from_outer_pump = outer_lparam() == lp;
-            SetEvent(mark->done);
-            return 0;
-        }
-        return DefWindowProcA(hwnd, msg, wp, lp);
+        if (msg != kMark) return DefWindowProcA(hwnd, msg, wp, lp);
+        auto* mark = reinterpret_cast<Mark*>(lp);
+        mark->from_outer_pump = outer_lparam() == lp;
+        SetEvent(mark->done);
+        return 0;
     }
 };
 
@@ -304,11 +227,9 @@ inline std::vector<std::string> launches;
 inline INT_PTR launch_result = 42;
 inline HINSTANCE WINAPI record_launch(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
                                       LPCSTR directory, INT show) {
-    auto text = [](const void* p) { return p ? static_cast<const char*>(p) : "null"; };
-    char line[512];
-    snprintf(line, sizeof(line), "%s|%s|%s|%s|%s|%d", owner ? "window" : "null", text(verb),
-             text(file), text(parameters), text(directory), show);
-    launches.push_back(line);
+    auto text = [](const char* p) { return std::string(p ? p : "null"); };
+    launches.push_back((owner ? "window|" : "null|") + text(verb) + "|" + text(file) + "|" +
+                       text(parameters) + "|" + text(directory) + "|" + std::to_string(show));
     return reinterpret_cast<HINSTANCE>(launch_result);
 }
 
@@ -316,18 +237,14 @@ inline HINSTANCE WINAPI record_launch(HWND owner, LPCSTR verb, LPCSTR file, LPCS
 inline std::string private_settings_path() {
     char dir[MAX_PATH] = "";
     GetTempPathA(sizeof(dir), dir);
-    char path[MAX_PATH];
-    snprintf(path, sizeof(path), "%sshell-tests-%lu.conf", dir, GetCurrentProcessId());
-    return path;
+    return dir + std::string("shell-tests-") + std::to_string(GetCurrentProcessId()) + ".conf";
 }
-
 // Starts the stand-in on a free port and points the settings file at it.
 inline void serve_settings(unitsim::Server& server) {
     std::ofstream out(private_settings_path(), std::ios::binary | std::ios::trunc);
     out << "IP=\"127.0.0.1\"\nPORT=\"" << server.start(0)
         << "\"\nUSERNAME=\"admin\"\nPASSWORD=\"vorlix\"\n";
 }
-
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream text;
@@ -337,8 +254,7 @@ inline std::string read_file(const std::string& path) {
 
 // Whether the shell has an icon for (window, id): NIM_MODIFY succeeds only for one.
 inline bool tray_icon_present(HWND window, UINT id) {
-    NOTIFYICONDATAA probe;
-    memset(&probe, 0, sizeof(probe));
+    NOTIFYICONDATAA probe = {};
     probe.cbSize = NOTIFYICONDATAA_V1_SIZE;
     probe.hWnd = window;
     probe.uID = id;
@@ -357,7 +273,7 @@ inline bool take_quit(int* exit_code = nullptr) {
     return found;
 }
 
-// The control classes the windows need, and the settings file (once per process).
+// The control classes the windows need, and the settings file.
 inline void init_shell_classes() {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
@@ -370,19 +286,14 @@ class ShellTest : public ::testing::Test {
   protected:
     void SetUp() override {
         init_shell_classes();
-        owner_ = CreateWindowExA(0, "STATIC", "test owner", 0, 0, 0, 0, 0, nullptr, nullptr,
-                                 GetModuleHandleA(nullptr), nullptr);
-        ASSERT_NE(owner_, nullptr);
+        main_window = owner_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, 0, 0, 0, 0);
+        TearDown();
         main_window = owner_;
-        device_record_init();
-        request_flags = 0;
-        reconnect_request = 0;
         tray_data_init(owner_);
     }
     void TearDown() override {
         remove_tray_icon();
         main_window = nullptr;
-        DestroyWindow(owner_);
         device_record_init();
         request_flags = 0;
         reconnect_request = 0;

@@ -1,0 +1,491 @@
+// The shell in-process: the hidden main window with its real worker, the tray icon and
+// tooltip, the tray menu's commands answered through real message boxes (only the Save
+// dialog, the telnet client's search and the launch are replaced), and the two dialogs.
+#include <gtest/gtest.h>
+
+#include <ctime>
+
+#include "link/link_timing.h"
+#include "res/resource.h"
+#include "shell/tray_menu.h"
+#include "shell_test_support.h"
+#include "status/device_requests.h"
+#include "status/view_hooks.h"
+#include "statuswin/status_window.h"
+
+namespace {
+
+using shelltest::text_of;
+typedef std::vector<std::string> Texts;
+
+// Reads the first popup menu that opens while it lives ("id text", "-" for a separator)
+// and dismisses it with Escape.
+struct MenuWatch {
+    Texts entries;
+    std::atomic<bool> done{false};
+    std::thread thread{[this] {
+        HWND popup = nullptr;
+        while (!done && !((popup = FindWindowA("#32768", nullptr)) && IsWindowVisible(popup)))
+            Sleep(5);
+        HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
+        for (int k = 0; !done && k < GetMenuItemCount(menu); ++k) {
+            char text[64] = "";
+            GetMenuStringA(menu, k, text, sizeof(text), MF_BYPOSITION);
+            UINT id = GetMenuItemID(menu, k);
+            entries.push_back(id == 0 ? "-" : std::to_string(id) + " " + text);
+        }
+        PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+    }};
+    Texts stop() { // empty: no menu came
+        done = true;
+        thread.join();
+        return entries;
+    }
+};
+
+class MainWindow : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        shelltest::init_shell_classes();
+        taskbar_created_message = RegisterWindowMessageA("TaskbarCreated");
+        register_main_window_class(GetModuleHandleA(nullptr)); // fails harmlessly when done
+        remove(shelltest::private_settings_path().c_str());
+        request_flags = 0;
+        second_ms = 20;
+    }
+    void TearDown() override {
+        close();
+        second_ms = 1000;
+    }
+    void create() { ASSERT_TRUE(window_ = create_main_window(GetModuleHandleA(nullptr))); }
+    void close() {
+        if (window_ && IsWindow(window_)) DestroyWindow(window_);
+        shelltest::take_quit();
+        main_window = window_ = nullptr;
+    }
+    bool worker_running() const {
+        return worker_thread && WaitForSingleObject(worker_thread, 0) == WAIT_TIMEOUT;
+    }
+    bool icon_present() const { return shelltest::tray_icon_present(window_, TRAY_ICON_ID); }
+    HWND window_ = nullptr;
+};
+
+TEST_F(MainWindow, CreationHidingTaskbarRestartTrayClicksAndExit) {
+    reconnect_request = 1;
+    create();
+    EXPECT_EQ(main_window, window_);
+    EXPECT_EQ(reconnect_request.load(), 0);
+    EXPECT_TRUE(icon_present());
+    EXPECT_EQ(last_tray_icon, IDI_NO_WWAN);
+    EXPECT_STREQ(tray_data.szTip, "IMEI: \nWWAN IP: \nRSSI: ");
+    EXPECT_TRUE(worker_running());
+    EXPECT_TRUE(view_hooks.refresh_views && view_hooks.update_tray && view_hooks.show_report);
+    EXPECT_EQ(text_of(window_), "VORLIX Connection Status");
+    // WM_CLOSE hides, and the program runs on.
+    ShowWindow(window_, SW_SHOW);
+    SendMessageA(window_, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(window_));
+    EXPECT_FALSE(shelltest::take_quit());
+    // Only a right click opens the menu; dismissing it runs no command.
+    shelltest::Responder boxes("VORLIX Viewer", {IDCANCEL});
+    MenuWatch quiet;
+    for (LPARAM event : {WM_MOUSEMOVE, WM_RBUTTONDOWN, WM_LBUTTONDBLCLK})
+        SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, event);
+    Sleep(50);
+    EXPECT_EQ(quiet.stop(), Texts{});
+    MenuWatch menu;
+    SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, WM_RBUTTONUP);
+    EXPECT_EQ(menu.stop(), (Texts{"3000 Exit", "5000 About", "8000 Powercycle...", "-",
+                                  "7000 Start Telnet Session", "6000 Connection Configuration",
+                                  "4000 VORLIX Connection Status", "-", "9000 Log File"}));
+    Sleep(30); // a box that would come late is still seen
+    // Exit with Cancel leaves everything running; with OK the icon goes, the worker stops
+    // and the program quits with 0, within a second.
+    run_tray_command(IDM_EXIT);
+    EXPECT_EQ(boxes.stop(), Texts{"Are you sure you want to terminate this program?"});
+    EXPECT_TRUE(worker_running());
+    EXPECT_FALSE(shelltest::take_quit());
+    shelltest::Responder ok("VORLIX Viewer", {IDOK});
+    ULONGLONG start = GetTickCount64();
+    run_tray_command(IDM_EXIT);
+    EXPECT_LT(GetTickCount64() - start, 1000u);
+    EXPECT_EQ(worker_thread, nullptr);
+    EXPECT_FALSE(icon_present());
+    int code = -7;
+    EXPECT_TRUE(shelltest::take_quit(&code));
+    EXPECT_EQ(code, 0);
+}
+
+// The worker's refresh writes the status window's texts with messages sent to the main
+// thread; the stop must keep delivering them or both threads wait for each other. A label
+// of the test thread stands in for the status window.
+HWND refresh_label = nullptr;
+void refresh_through_label() {
+    SetWindowTextA(refresh_label, "refreshed");
+    refresh_views();
+}
+
+TEST_F(MainWindow, StopsWithinASecondWhileTheWorkersRefreshWaitsForTheMainThread) {
+    unitsim::Config config;
+    config.frozen = true;
+    unitsim::Server server(config);
+    shelltest::serve_settings(server);
+    create();
+    refresh_label = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0);
+    view_hooks.refresh_views = refresh_through_label;
+    ASSERT_TRUE(server.wait_commands(18, 5000)); // a whole poll has run
+    Sleep(300); // not pumping: the refresh after the poll now waits in its send
+    ULONGLONG start = GetTickCount64();
+    SendMessageA(window_, WM_DESTROY, 0, 0); // as Exit does
+    EXPECT_LT(GetTickCount64() - start, 1000u);
+    EXPECT_EQ(worker_thread, nullptr);
+    EXPECT_EQ(device.socket.load(), NO_SOCKET);
+    EXPECT_FALSE(icon_present());
+    EXPECT_EQ(text_of(refresh_label), "refreshed");
+    DestroyWindow(refresh_label);
+}
+
+// ---- tray icon and tooltip ---------------------------------------------------------------
+
+class TrayIcon : public shelltest::ShellTest {
+  protected:
+    // Fields as the poll cycle leaves them: blank-filled to 31 characters.
+    static void set(char* field, const char* text) {
+        snprintf(field, sizeof(StatusField), "%s", text);
+        pad_field(field, 31);
+    }
+    int icon_for(const char* wwan_ip, const char* signal) {
+        set(device.wwan_ip, wwan_ip);
+        set(device.signal_quality, signal);
+        update_tray(false, false);
+        return last_tray_icon;
+    }
+    std::string tip() const { return tray_data.szTip; }
+};
+
+TEST_F(TrayIcon, IconTableAtItsEdgesEachIconLoadedOnlyOnAChange) {
+    update_tray(true, false); // blank status
+    EXPECT_EQ(last_tray_icon, 135);
+    EXPECT_TRUE(shelltest::tray_icon_present(owner_, TRAY_ICON_ID));
+    // clang-format off
+    const struct { const char *ip, *signal; int icon; } table[] = {
+        {"10.1.2.3", "35 %", 130},  {"10.1.2.3", "36 %", 131}, {"10.1.2.3", "55 %", 131},
+        {"10.1.2.3", "56 %", 132},  {"10.1.2.3", "75 %", 132}, {"10.1.2.3", "76 %", 133},
+        {"10.1.2.3", "100 %", 133}, {"10.1.2.3", "0 %", 134},  {"10.1.2.3", "1 %", 130},
+        {"10.1.2.3", "", 134},      {"10.1.2.3", "N/A", 134},  {"", "75 %", 135},
+        {" 10.1.2.3", "75 %", 135}, {"0.0.0.0", "75 %", 139},  {"0.0.0.0", "", 139}};
+    // clang-format on
+    for (const auto& row : table)
+        EXPECT_EQ(icon_for(row.ip, row.signal), row.icon) << "'" << row.ip << "' " << row.signal;
+    // The same icon is not loaded again; a negative signal keeps the icon but not the tip.
+    ASSERT_EQ(icon_for("10.1.2.3", "60 %"), 132);
+    HICON first = tray_data.hIcon;
+    int loads = tray_icon_loads;
+    EXPECT_EQ(icon_for("10.1.2.3", "70 %"), 132);
+    EXPECT_EQ(icon_for("10.1.2.3", "-5 %"), 132);
+    EXPECT_EQ(tray_icon_loads, loads);
+    EXPECT_EQ(tip(), "IMEI: \nWWAN IP: 10.1.2.3\nRSSI: -5 %");
+    // A change loads the new icon and destroys the one it replaces.
+    EXPECT_EQ(icon_for("10.1.2.3", "80 %"), 133);
+    EXPECT_EQ(tray_icon_loads, loads + 1);
+    ICONINFO info;
+    EXPECT_FALSE(GetIconInfo(first, &info)) << "the replaced icon was not destroyed";
+}
+
+TEST_F(TrayIcon, TooltipTrimsTheThreeFieldsOnlyAndIsCutWithLogging) {
+    set(device.imei, "1234  5");
+    set(device.wwan_ip, "100.100.100.100");
+    set(device.signal_quality, "75 %");
+    set(device.modem_id, "VX4410A");
+    update_tray(true, false);
+    EXPECT_EQ(tip(), "IMEI: 1234  5\nWWAN IP: 100.100.100.100\nRSSI: 75 %");
+    EXPECT_EQ(std::string(device.imei), "1234  5"); // trimmed in place, inner blanks kept
+    EXPECT_EQ(std::string(device.modem_id), "VX4410A" + std::string(24, ' ')); // untouched
+    memset(device.imei, 'A', sizeof(StatusField)); // no terminator: cut to 31 characters
+    update_tray(false, false);
+    EXPECT_EQ(tip(), "IMEI: " + std::string(31, 'A') + "\nWWAN IP: 100.100.100.100\n"); // 63
+    set(device.imei, "123456789012345");
+    update_tray(false, true); // 67 characters with "Logging...": cut to 63
+    EXPECT_EQ(tip(), "Logging...\nIMEI: 123456789012345\nWWAN IP: 100.100.100.100\nRSSI:");
+    for (size_t i = 63; i < sizeof(tray_data.szTip); ++i)
+        ASSERT_EQ(tray_data.szTip[i], '\0') << i;
+    // The worker's refresh brings the tray up to date (no status window exists here).
+    set(device.wwan_ip, "10.9.8.7");
+    set(device.signal_quality, "40 %");
+    refresh_views();
+    EXPECT_EQ(last_tray_icon, 131);
+    EXPECT_EQ(tip(), "IMEI: 123456789012345\nWWAN IP: 10.9.8.7\nRSSI: 40 %");
+}
+
+// ---- tray menu -------------------------------------------------------------------------------
+
+const char kNoLog[] =
+    "Unable to get log data. Please make sure the ethernet cable is properly connected.";
+const char kNoTelnet[] =
+    "Unable to open telnet session. Please make sure telnet client is installed.";
+
+// What the Save dialog was asked, and how the fake answers.
+struct SaveCall {
+    int calls = 0;
+    std::string offered, filter, title, def_ext;
+    BOOL answer = TRUE;
+    bool drop_link = false, reenter = false;
+    bool click_tray = false;           // a left click on the tray while the dialog is open
+    HWND status_during_save = nullptr; // the status window as the dialog saw it
+} save_call;
+
+BOOL WINAPI fake_save(LPOPENFILENAMEA record) {
+    ++save_call.calls;
+    save_call.offered = record->lpstrFile;
+    save_call.filter.assign(record->lpstrFilter, 46); // up to the double NUL
+    save_call.title = record->lpstrTitle;
+    save_call.def_ext = record->lpstrDefExt;
+    if (save_call.reenter) run_tray_command(IDM_LOGFILE); // chosen again from the tray
+    if (save_call.click_tray) {
+        request_status_window(); // what the tray's left click does
+        save_call.status_during_save = status_window_handle();
+    }
+    if (save_call.drop_link) device.socket = NO_SOCKET;
+    if (save_call.answer) snprintf(record->lpstrFile, record->nMaxFile, "C:\\logs\\unit.TXT");
+    return save_call.answer;
+}
+
+bool telnet_installed = true;
+DWORD WINAPI fake_search(LPCSTR, LPCSTR name, LPCSTR, DWORD size, LPSTR out, LPSTR*) {
+    if (!telnet_installed || strcmp(name, "telnet.exe") != 0) return 0;
+    return static_cast<DWORD>(snprintf(out, size, "C:\\windows\\system32\\telnet.exe"));
+}
+
+class TrayMenu : public shelltest::ShellTest {
+  protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        save_call = SaveCall();
+        shelltest::launches.clear();
+        shelltest::launch_result = 42;
+        telnet_installed = true;
+        update_tray(true, false);
+    }
+    // Runs a command while a responder answers its boxes; returns their texts.
+    Texts run(int id, std::vector<int> buttons = {}) {
+        shelltest::Responder responder("VORLIX Viewer", buttons);
+        run_tray_command(id);
+        Sleep(30); // a box that would come late is still seen
+        return responder.stop();
+    }
+    bool logging() const { return strstr(tray_data.szTip, "Logging") != nullptr; }
+
+    shelltest::Seam<GetSaveFileNameFn> save_seam_{get_save_file_name_fn, fake_save};
+    shelltest::Seam<ShellExecuteFn> launch_seam_{shell_execute_fn, shelltest::record_launch};
+    shelltest::Seam<SearchPathFn> search_seam_{search_path_fn, fake_search};
+};
+
+TEST_F(TrayMenu, PowercycleIsRefusedWithoutAConnectionAndRaisesItsBitWithOne) {
+    const char question[] = "Are you sure you want to powercycle your VORLIX?";
+    EXPECT_EQ(run(IDM_POWERCYCLE, {IDOK, IDOK}),
+              (Texts{question, "Unable to perform powercycle. Please make sure the ethernet "
+                               "cable is properly connected."}));
+    EXPECT_EQ(request_flags.load(), 0u);
+    device.socket = 5;
+    EXPECT_EQ(run(IDM_POWERCYCLE, {IDCANCEL}), Texts{question});
+    EXPECT_EQ(request_flags.load(), 0u);
+    EXPECT_EQ(run(IDM_POWERCYCLE, {IDOK}), Texts{question});
+    EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_POWER_CYCLE));
+}
+
+TEST_F(TrayMenu, LogFileOffersItsNameAndIsRefusedBeforeAndAfterTheSaveDialogWithoutLink) {
+    EXPECT_EQ(run(IDM_LOGFILE), Texts{kNoLog}); // link down: refused before the dialog
+    EXPECT_EQ(save_call.calls, 0);
+    // Link up: the IMEI name of today, the dialog's texts, then the capture.
+    time_t now = time(nullptr);
+    char today[16];
+    strftime(today, sizeof(today), "%m%d%y", localtime(&now));
+    device.socket = 5;
+    snprintf(device.imei, 32, "123456789012345");
+    pad_field(device.imei, 31);
+    EXPECT_EQ(run(IDM_LOGFILE), Texts{});
+    ASSERT_EQ(save_call.calls, 1);
+    EXPECT_EQ(save_call.offered, "123456789012345-" + std::string(today) + ".TXT");
+    EXPECT_EQ(save_call.filter,
+              std::string("Text Files (*.TXT)\0*.TXT\0All Files (*.*)\0*.*\0\0", 46));
+    EXPECT_EQ(save_call.title + " " + save_call.def_ext, "Save Log As... TXT");
+    EXPECT_STREQ(log_path, "C:\\logs\\unit.TXT");
+    EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_LOG_CAPTURE));
+    EXPECT_EQ(std::string(tray_data.szTip).rfind("Logging...\nIMEI: 123456789012345\n", 0), 0u);
+    EXPECT_EQ(log_dialog_busy, 0);
+    // Cancelled: no capture. The link gone while the dialog was open: refused after it.
+    for (bool drop : {false, true}) {
+        request_flags = 0;
+        update_tray(false, false);
+        save_call = SaveCall();
+        save_call.answer = save_call.drop_link = drop;
+        EXPECT_EQ(run(IDM_LOGFILE), drop ? Texts{kNoLog} : Texts{});
+        EXPECT_EQ(request_flags.load(), 0u);
+        EXPECT_FALSE(logging());
+        EXPECT_EQ(log_dialog_busy, 0);
+    }
+    // A second Log File while its dialog is open does nothing.
+    device.socket = 5;
+    save_call = SaveCall();
+    save_call.reenter = true;
+    EXPECT_EQ(run(IDM_LOGFILE), Texts{});
+    EXPECT_EQ(save_call.calls, 1);
+    EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_LOG_CAPTURE));
+}
+
+TEST_F(TrayMenu, TelnetRefusesWithoutAClientOrLaunchAndTakesOnlyADottedAddressAndAPort) {
+    snprintf(device.ip, 32, "192.168.1.1");
+    snprintf(device.port, 32, "23");
+    telnet_installed = false; // no client in the system directory
+    EXPECT_EQ(run(IDM_TELNET), Texts{kNoTelnet});
+    EXPECT_EQ(shelltest::launches.size(), 0u);
+    telnet_installed = true;
+    shelltest::launch_result = 2; // the launch fails
+    EXPECT_EQ(run(IDM_TELNET), Texts{kNoTelnet});
+    EXPECT_EQ(shelltest::launches.size(), 1u);
+    char out[128];
+    EXPECT_TRUE(telnet_parameters("0.0.0.0", "1", out, sizeof(out)));
+    EXPECT_STREQ(out, " /C telnet 0.0.0.0 1");
+    EXPECT_TRUE(telnet_parameters("255.255.255.255", "65535", out, sizeof(out)));
+    EXPECT_STREQ(out, " /C telnet 255.255.255.255 65535");
+    EXPECT_FALSE(telnet_parameters("255.255.255.255", "65535", out, 20)); // no room: nothing
+    EXPECT_STREQ(out, "");
+    // clang-format off
+    const char* unsafe[][2] = {
+        {"1.2.3.4 & calc", "23"}, {"192.168.01.1", "23"}, {"256.1.1.1", "23"}, {"1.2.3", "23"},
+        {"1.2.3.4.5", "23"}, {"", "23"}, {"1.2.3.4", "0"}, {"1.2.3.4", "65536"}, {"1.2.3.4", "2a"},
+        {"1.2.3.4", ""}, {"1.2.3.4", "23 & calc"}, {"1.2.3.4", "-23"}, {" 1.2.3.4", "23"},
+        {"1.2.3.4", "023"}, {"1..3.4", "23"}, {"1.2.3.4\r", "23"}, {"0x1.2.3.4", "23"},
+        {"1.2.3.1000", "23"}};
+    // clang-format on
+    for (auto& c : unsafe) {
+        strcpy(out, "x");
+        EXPECT_FALSE(telnet_parameters(c[0], c[1], out, sizeof(out))) << c[0] << " / " << c[1];
+        EXPECT_STREQ(out, "");
+    }
+    snprintf(device.ip, 32, "%s", unsafe[0][0]); // refused with a message, nothing launched
+    Texts texts = run(IDM_TELNET);
+    ASSERT_EQ(texts.size(), 1u);
+    EXPECT_NE(texts[0].find("not valid"), std::string::npos) << texts[0];
+    EXPECT_EQ(shelltest::launches.size(), 1u);
+}
+
+// Opened inside the Save dialog, the status window's never-ending loop would keep the
+// dialog's answer from arriving: the first opening waits until the command has returned.
+TEST_F(TrayMenu, FirstStatusOpeningWaitsUntilTheCommandWhoseDialogIsOpenHasReturned) {
+    device.socket = 5;
+    save_call.click_tray = true;
+    DWORD ui_thread = GetCurrentThreadId();
+    std::thread quitter([ui_thread] { // ends the status window's loop once it exists
+        for (int i = 0; i < 1000 && status_window_handle() == nullptr; ++i)
+            Sleep(10);
+        PostThreadMessageA(ui_thread, WM_QUIT, 0, 0);
+    });
+    EXPECT_EQ(run(IDM_LOGFILE), Texts{});
+    quitter.join();
+    shelltest::take_quit();
+    EXPECT_EQ(save_call.status_during_save, nullptr);
+    EXPECT_NE(status_window_handle(), nullptr); // opened once the command had returned
+    EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_LOG_CAPTURE));
+}
+
+// ---- the configuration and About dialogs ---------------------------------------------------
+
+const char kConfig[] = "Configuration Settings";
+const char kStored[] =
+    "IP=\"192.168.1.1\"\r\nPORT=\"23\"\r\nUSERNAME=\"admin\"\r\nPASSWORD=\"pw\"\r\n";
+
+class Dialogs : public shelltest::ShellTest {
+  protected:
+    void SetUp() override {
+        ShellTest::SetUp();
+        std::ofstream(shelltest::private_settings_path(), std::ios::binary) << kStored;
+        settings_read(device);
+    }
+    // Chooses `command` from the tray and, once its dialog `title` is up, runs `inside` on
+    // the UI thread from within the dialog's modal loop; `inside` ends the dialog.
+    void open(int command, const char* title, const std::function<void(HWND)>& inside) {
+        shelltest::Driver d;
+        bool ran = false;
+        d.run(
+            [&] {
+                if (HWND dialog = shelltest::wait_dialog(title, 10000))
+                    d.call([&] { inside(dialog), ran = true; });
+            },
+            [&] { run_tray_command(command); });
+        EXPECT_TRUE(ran) << title;
+    }
+    std::string stored() { return shelltest::read_file(shelltest::private_settings_path()); }
+};
+
+// The address as the control itself reports it: "fields a.b.c.d".
+std::string address_of(HWND dialog) {
+    DWORD a = 0;
+    LRESULT n =
+        SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&a));
+    return std::to_string(n) + " " + std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) +
+           "." + std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
+}
+
+TEST_F(Dialogs, ConfigurationShowsTheStoredValuesOpensOnceAndOnlyConnectWrites) {
+    // Cancel, Escape and the close box write nothing; each look also tries to open it again.
+    for (int way = 0; way < 3; ++way) {
+        open(IDM_CONFIG, kConfig, [&](HWND dialog) {
+            EXPECT_EQ(config_dialog, dialog);
+            EXPECT_EQ(address_of(dialog), "4 192.168.1.1");
+            EXPECT_EQ(text_of(dialog, IDC_PORT) + text_of(dialog, IDC_USERNAME) +
+                          text_of(dialog, IDC_PASSWORD),
+                      "23adminpw");
+            EXPECT_TRUE(GetWindowLongA(GetDlgItem(dialog, IDC_PASSWORD), GWL_STYLE) & ES_PASSWORD);
+            run_tray_command(IDM_CONFIG);
+            EXPECT_EQ(shelltest::dialogs_titled(kConfig), 1);
+            if (way == 0) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            if (way == 1) PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+            if (way == 2) PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        });
+        EXPECT_EQ(stored(), kStored);
+        EXPECT_EQ(reconnect_request.load(), 0);
+        EXPECT_EQ(config_dialog, nullptr);
+    }
+    // Connect rewrites the file, even unchanged, and reconnects.
+    open(IDM_CONFIG, kConfig, [](HWND dialog) { PostMessageA(dialog, WM_COMMAND, IDOK, 0); });
+    EXPECT_EQ(stored(), "IP=\"192.168.1.1\"\nPORT=\"23\"\nUSERNAME=\"admin\"\nPASSWORD=\"pw\"\n");
+    EXPECT_EQ(reconnect_request.load(), 1);
+    EXPECT_STREQ(device.username, "admin\r");
+    // A typed address is saved as the control holds it, a 40-character user name cut to
+    // 31; a stored address that is no dotted quad shows blank fields.
+    reconnect_request = 0;
+    snprintf(device.ip, sizeof(device.ip), "1.2.3.4 & calc");
+    std::string typed = std::string(30, 'u') + "XY" + std::string(8, 'u');
+    open(IDM_CONFIG, kConfig, [&](HWND dialog) {
+        EXPECT_EQ(address_of(dialog), "0 0.0.0.0");
+        SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 0, 0, 254));
+        SetDlgItemTextA(dialog, IDC_USERNAME, typed.c_str());
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(stored(), "IP=\"10.0.0.254\"\nPORT=\"23\"\nUSERNAME=\"" + typed.substr(0, 31) +
+                            "\"\nPASSWORD=\"pw\"\n");
+    EXPECT_STREQ(device.ip, "10.0.0.254");
+    EXPECT_EQ(reconnect_request.load(), 1);
+}
+
+TEST_F(Dialogs, AboutShowsTheVersionOpensOnceIgnoresEscapeAndClosesWithOkOrTheCloseBox) {
+    for (UINT close : {IDOK, IDCLOSE}) {
+        open(IDM_ABOUT, "About", [close](HWND dialog) {
+            EXPECT_EQ(about_dialog, dialog);
+            // The first text line follows the icon in the template.
+            EXPECT_EQ(text_of(GetWindow(GetDlgItem(dialog, IDC_ABOUT_ICON), GW_HWNDNEXT)),
+                      "VORLIX Viewer Version 2.0.0");
+            run_tray_command(IDM_ABOUT);
+            SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0); // Escape
+            EXPECT_EQ(shelltest::dialogs_titled("About"), 1);
+            EXPECT_TRUE(IsWindowVisible(dialog));
+            if (close == IDOK) PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+            if (close == IDCLOSE) PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        });
+        EXPECT_EQ(about_dialog, nullptr);
+        EXPECT_EQ(shelltest::dialogs_titled("About"), 0);
+    }
+}
+
+} // namespace
