@@ -177,17 +177,6 @@ TEST_F(PollCycle, AFailedExchangeEndsTheCycleAndKeepsTheLaterFields) {
     EXPECT_EQ(padded("5.0.1") + padded("VORLIX-AP"),
               device.firmware_version + std::string(device.ap_ssid));
     EXPECT_EQ(30u, server->stats().commands.size());
-    // Silence: the idle limit of the silent exchange, 301 ticks, then the cycle fails.
-    again();
-    unitsim::Fault quiet = silent("cmd ipadr");
-    quiet.times = 1;
-    connect(frozen(), {quiet});
-    tick_ms = 3;
-    unsigned long before = idle_ticks_waited.load();
-    EXPECT_FALSE(refresh());
-    EXPECT_GE(idle_ticks_waited.load() - before, 301u);
-    EXPECT_LE(idle_ticks_waited.load() - before, 340u);
-    EXPECT_EQ(padded("123456789012345") + padded(""), device.imei + std::string(device.wwan_ip));
 }
 
 // ---- power cycle and log capture ---------------------------------------------------------
@@ -286,28 +275,6 @@ TEST_F(DeviceRequests, ALongCaptureIsWholeAndASecondRequestKeepsItsOwnPath) {
     EXPECT_TRUE(poll_status(device));
     EXPECT_FALSE(request_raised(REQUEST_LOG_CAPTURE));
     EXPECT_EQ("report Generated Log File : " + second, recorded().back());
-}
-
-TEST_F(DeviceRequests, PowerCycleIsServedAloneAndASilentOneFailsThePoll) {
-    connect_fixed();
-    std::string path = (dir / "later.log").string();
-    request_log_capture(path.c_str());
-    raise_request(REQUEST_POWER_CYCLE | REQUEST_REFRESH);
-    EXPECT_TRUE(poll_status(device)); // the echo came back
-    EXPECT_EQ((std::vector<std::string>{"cmd pwrmode 2"}), server->stats().commands);
-    EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_LOG_CAPTURE | REQUEST_REFRESH));
-    EXPECT_TRUE(recorded().empty());
-    // The unit has dropped the link: the capture fails to send, the refresh fails.
-    EXPECT_FALSE(poll_status(device));
-    EXPECT_EQ("report Failed To Generate Log File : " + path, recorded().back());
-    again();
-    connect(frozen(), {silent("cmd pwrmode 2")});
-    tick_ms = 2;
-    raise_request(REQUEST_POWER_CYCLE);
-    unsigned long before = idle_ticks_waited.load();
-    EXPECT_FALSE(poll_status(device)); // the restarting unit closes: no idle limit
-    EXPECT_LT(idle_ticks_waited.load() - before, 301u);
-    EXPECT_EQ(request_flags.load(), 0u);
 }
 
 } // namespace

@@ -161,32 +161,4 @@ TEST_F(Viewer, UnitLostBlanksTheStatusAndItsReturnRefillsIt) {
     EXPECT_EQ(unit->stats().logins, 2);
 }
 
-// Connection Configuration from the menu: Connect saves the file and moves the viewer to
-// another unit within a second.
-TEST_F(Viewer, SettingsSavedInTheDialogMoveTheViewerToAnotherUnit) {
-    unitsim::Config other;
-    other.frozen = true, other.esn = "356938035643809";
-    unitsim::Server second(other);
-    int second_port = second.start(0);
-    start_with_status();
-    ASSERT_TRUE(shows(kImei, kOneCycleMs));
-    choose(5);
-    HWND dialog = nullptr;
-    ASSERT_TRUE(wait_until(
-        [&] { return dialog = window_of(pid, "#32770", "Configuration Settings"); }, 5000));
-    EXPECT_EQ(text_of(GetDlgItem(dialog, 1001)), std::to_string(port));
-    SendMessageA(GetDlgItem(dialog, 1001), WM_SETTEXT, 0,
-                 (LPARAM)std::to_string(second_port).c_str());
-    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    DWORD saved = GetTickCount();
-    EXPECT_TRUE(wait_until([&] { return second.stats().logins == 1; }, 3000));
-    EXPECT_LE(GetTickCount() - saved, 1500u);
-    EXPECT_TRUE(shows("356938035643809", kOneCycleMs));
-    std::ifstream conf(folder + "\\telnet.conf");
-    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(conf), {}),
-              "IP=\"127.0.0.1\"\nPORT=\"" + std::to_string(second_port) +
-                  "\"\nUSERNAME=\"admin\"\nPASSWORD=\"vorlix\"\n");
-    second.stop();
-}
-
 } // namespace

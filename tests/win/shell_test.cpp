@@ -280,23 +280,58 @@ class TrayMenu : public shelltest::ShellTest {
     shelltest::Seam<SearchPathFn> search_seam_{search_path_fn, fake_search};
 };
 
-TEST_F(TrayMenu, PowercycleIsRefusedWithoutAConnectionAndRaisesItsBitWithOne) {
+// Each command with the link up or down, the Save dialog's answer (or a second Log File
+// from within it, or the link lost while it is open) and the telnet client's presence: the
+// boxes it shows, the requests it raises, the Save dialogs it opens and the launches.
+TEST_F(TrayMenu, CommandsAskConfirmAndRefuseAsTheLinkAndTheirAnswersDecide) {
     const char question[] = "Are you sure you want to powercycle your VORLIX?";
-    EXPECT_EQ(run(IDM_POWERCYCLE, {IDOK, IDOK}),
-              (Texts{question, "Unable to perform powercycle. Please make sure the ethernet "
-                               "cable is properly connected."}));
-    EXPECT_EQ(request_flags.load(), 0u);
-    device.socket = 5;
-    EXPECT_EQ(run(IDM_POWERCYCLE, {IDCANCEL}), Texts{question});
-    EXPECT_EQ(request_flags.load(), 0u);
-    EXPECT_EQ(run(IDM_POWERCYCLE, {IDOK}), Texts{question});
-    EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_POWER_CYCLE));
+    const char refused[] = "Unable to perform powercycle. Please make sure the ethernet cable is "
+                           "properly connected.";
+    const char invalid[] = "Unable to open telnet session. The IP address or port in the "
+                           "connection settings is not valid.";
+    enum { none, ok, cancel, reenter, drop, no_client, launch_fails, bad_ip };
+    const struct {
+        int command;
+        bool linked;
+        int how;
+        std::vector<int> buttons;
+        Texts boxes;
+        uint32_t requests;
+        int saves, launches;
+    } cases[] = {
+        {IDM_POWERCYCLE, false, none, {IDOK}, {question, refused}, 0, 0, 0},
+        {IDM_POWERCYCLE, true, none, {IDCANCEL}, {question}, 0, 0, 0},
+        {IDM_POWERCYCLE, true, none, {IDOK}, {question}, REQUEST_POWER_CYCLE, 0, 0},
+        {IDM_LOGFILE, false, ok, {}, {kNoLog}, 0, 0, 0},
+        {IDM_LOGFILE, true, ok, {}, {}, REQUEST_LOG_CAPTURE, 1, 0},
+        {IDM_LOGFILE, true, cancel, {}, {}, 0, 1, 0},
+        {IDM_LOGFILE, true, drop, {}, {kNoLog}, 0, 1, 0},
+        {IDM_LOGFILE, true, reenter, {}, {}, REQUEST_LOG_CAPTURE, 1, 0},
+        {IDM_TELNET, false, no_client, {}, {kNoTelnet}, 0, 0, 0},
+        {IDM_TELNET, false, launch_fails, {}, {kNoTelnet}, 0, 0, 1},
+        {IDM_TELNET, false, bad_ip, {}, {invalid}, 0, 0, 0},
+    };
+    for (const auto& c : cases) {
+        TearDown(), SetUp();
+        snprintf(device.ip, 32, c.how == bad_ip ? "1.2.3.4 & calc" : "192.168.1.1");
+        snprintf(device.port, 32, "23");
+        device.socket = c.linked ? 5 : NO_SOCKET;
+        save_call.answer = c.how != cancel;
+        save_call.reenter = c.how == reenter;
+        save_call.drop_link = c.how == drop;
+        telnet_installed = c.how != no_client;
+        shelltest::launch_result = c.how == launch_fails ? 2 : 42;
+        EXPECT_EQ(run(c.command, c.buttons), c.boxes) << c.command << " " << c.how;
+        EXPECT_EQ(request_flags.load(), c.requests) << c.command << " " << c.how;
+        EXPECT_EQ(save_call.calls, c.saves) << c.command << " " << c.how;
+        EXPECT_EQ(shelltest::launches.size(), size_t(c.launches)) << c.command << " " << c.how;
+        EXPECT_EQ(logging(), c.requests == REQUEST_LOG_CAPTURE);
+        EXPECT_EQ(log_dialog_busy, 0);
+    }
 }
 
-TEST_F(TrayMenu, LogFileOffersItsNameAndIsRefusedBeforeAndAfterTheSaveDialogWithoutLink) {
-    EXPECT_EQ(run(IDM_LOGFILE), Texts{kNoLog}); // link down: refused before the dialog
-    EXPECT_EQ(save_call.calls, 0);
-    // Link up: the IMEI name of today, the dialog's texts, then the capture.
+// The Save dialog offers the IMEI's name of today and saves text files.
+TEST_F(TrayMenu, LogFileOffersTheImeiNameOfToday) {
     time_t now = time(nullptr);
     char today[16];
     strftime(today, sizeof(today), "%m%d%y", localtime(&now));
@@ -304,45 +339,14 @@ TEST_F(TrayMenu, LogFileOffersItsNameAndIsRefusedBeforeAndAfterTheSaveDialogWith
     snprintf(device.imei, 32, "123456789012345");
     pad_field(device.imei, 31);
     EXPECT_EQ(run(IDM_LOGFILE), Texts{});
-    ASSERT_EQ(save_call.calls, 1);
     EXPECT_EQ(save_call.offered, "123456789012345-" + std::string(today) + ".TXT");
     EXPECT_EQ(save_call.filter,
               std::string("Text Files (*.TXT)\0*.TXT\0All Files (*.*)\0*.*\0\0", 46));
     EXPECT_EQ(save_call.title + " " + save_call.def_ext, "Save Log As... TXT");
     EXPECT_STREQ(log_path, "C:\\logs\\unit.TXT");
-    EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_LOG_CAPTURE));
     EXPECT_EQ(std::string(tray_data.szTip).rfind("Logging...\nIMEI: 123456789012345\n", 0), 0u);
-    EXPECT_EQ(log_dialog_busy, 0);
-    // Cancelled: no capture. The link gone while the dialog was open: refused after it.
-    for (bool drop : {false, true}) {
-        request_flags = 0;
-        update_tray(false, false);
-        save_call = SaveCall();
-        save_call.answer = save_call.drop_link = drop;
-        EXPECT_EQ(run(IDM_LOGFILE), drop ? Texts{kNoLog} : Texts{});
-        EXPECT_EQ(request_flags.load(), 0u);
-        EXPECT_FALSE(logging());
-        EXPECT_EQ(log_dialog_busy, 0);
-    }
-    // A second Log File while its dialog is open does nothing.
-    device.socket = 5;
-    save_call = SaveCall();
-    save_call.reenter = true;
-    EXPECT_EQ(run(IDM_LOGFILE), Texts{});
-    EXPECT_EQ(save_call.calls, 1);
-    EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_LOG_CAPTURE));
-}
-
-TEST_F(TrayMenu, TelnetRefusesWithoutAClientOrLaunchAndTakesOnlyADottedAddressAndAPort) {
-    snprintf(device.ip, 32, "192.168.1.1");
-    snprintf(device.port, 32, "23");
-    telnet_installed = false; // no client in the system directory
-    EXPECT_EQ(run(IDM_TELNET), Texts{kNoTelnet});
-    EXPECT_EQ(shelltest::launches.size(), 0u);
-    telnet_installed = true;
-    shelltest::launch_result = 2; // the launch fails
-    EXPECT_EQ(run(IDM_TELNET), Texts{kNoTelnet});
-    EXPECT_EQ(shelltest::launches.size(), 1u);
+    // The telnet parameters: four decimal numbers 0-255 without leading zeros and a port
+    // 1-65535, printed back; anything else refused with nothing written.
     char out[128];
     EXPECT_TRUE(telnet_parameters("0.0.0.0", "1", out, sizeof(out)));
     EXPECT_STREQ(out, " /C telnet 0.0.0.0 1");
@@ -363,11 +367,6 @@ TEST_F(TrayMenu, TelnetRefusesWithoutAClientOrLaunchAndTakesOnlyADottedAddressAn
         EXPECT_FALSE(telnet_parameters(c[0], c[1], out, sizeof(out))) << c[0] << " / " << c[1];
         EXPECT_STREQ(out, "");
     }
-    snprintf(device.ip, 32, "%s", unsafe[0][0]); // refused with a message, nothing launched
-    Texts texts = run(IDM_TELNET);
-    ASSERT_EQ(texts.size(), 1u);
-    EXPECT_NE(texts[0].find("not valid"), std::string::npos) << texts[0];
-    EXPECT_EQ(shelltest::launches.size(), 1u);
 }
 
 // Opened inside the Save dialog, the status window's never-ending loop would keep the
@@ -427,7 +426,7 @@ std::string address_of(HWND dialog) {
            "." + std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
 }
 
-TEST_F(Dialogs, ConfigurationShowsTheStoredValuesOpensOnceAndOnlyConnectWrites) {
+TEST_F(Dialogs, ConfigurationShowsTheStoredValuesOnlyConnectWritesAndAboutShowsTheVersion) {
     // Cancel, Escape and the close box write nothing; each look also tries to open it again.
     for (int way = 0; way < 3; ++way) {
         open(IDM_CONFIG, kConfig, [&](HWND dialog) {
@@ -467,25 +466,16 @@ TEST_F(Dialogs, ConfigurationShowsTheStoredValuesOpensOnceAndOnlyConnectWrites) 
                             "\"\nPASSWORD=\"pw\"\n");
     EXPECT_STREQ(device.ip, "10.0.0.254");
     EXPECT_EQ(reconnect_request.load(), 1);
-}
-
-TEST_F(Dialogs, AboutShowsTheVersionOpensOnceIgnoresEscapeAndClosesWithOkOrTheCloseBox) {
-    for (UINT close : {IDOK, IDCLOSE}) {
-        open(IDM_ABOUT, "About", [close](HWND dialog) {
-            EXPECT_EQ(about_dialog, dialog);
-            // The first text line follows the icon in the template.
-            EXPECT_EQ(text_of(GetWindow(GetDlgItem(dialog, IDC_ABOUT_ICON), GW_HWNDNEXT)),
-                      "VORLIX Viewer Version 2.0.0");
-            run_tray_command(IDM_ABOUT);
-            SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0); // Escape
-            EXPECT_EQ(shelltest::dialogs_titled("About"), 1);
-            EXPECT_TRUE(IsWindowVisible(dialog));
-            if (close == IDOK) PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-            if (close == IDCLOSE) PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
-        });
-        EXPECT_EQ(about_dialog, nullptr);
-        EXPECT_EQ(shelltest::dialogs_titled("About"), 0);
-    }
+    // About shows the version once, ignores Escape and closes with OK.
+    open(IDM_ABOUT, "About", [](HWND dialog) {
+        EXPECT_EQ(text_of(GetWindow(GetDlgItem(dialog, IDC_ABOUT_ICON), GW_HWNDNEXT)),
+                  "VORLIX Viewer Version 2.0.0");
+        run_tray_command(IDM_ABOUT);
+        SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        EXPECT_EQ(shelltest::dialogs_titled("About") * IsWindowVisible(dialog), 1);
+        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(about_dialog, nullptr);
 }
 
 } // namespace
