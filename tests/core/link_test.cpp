@@ -22,6 +22,7 @@ TEST_F(ConsoleLink, ReceiveCollectsUpToThePromptTheBufferTheCloseOrTheIdleLimit)
     split.split_at = {reply.size() - 5}; // "VORLI" | "X:/# "
     closing.close_after = 10;
     start.split_at = {3}, start.split_pause_ms = 300;
+    overflow.split_at = {1500}; // the second piece runs past the buffer
     const struct {
         unitsim::Fault fault;
         const char* marker;
