@@ -10,3 +10,11 @@ if(WIN32 AND TARGET VORLIXViewer AND TARGET unitsim_lib)
     VIEWER_EXE="$<TARGET_FILE:VORLIXViewer>" MINIMAL_TRAY_EXE="$<TARGET_FILE:minimal_tray>")
   add_dependencies(viewer_bench VORLIXViewer minimal_tray)
 endif()
+# The long soak against the stand-in cycling its faults (figures, never a test).
+if(WIN32 AND TARGET VORLIXViewer AND TARGET unitsim_lib)
+  add_executable(viewer_soak ${CMAKE_CURRENT_LIST_DIR}/soak.cpp
+                             ${CMAKE_CURRENT_LIST_DIR}/viewer_driver.cpp)
+  target_link_libraries(viewer_soak PRIVATE unitsim_lib user32 gdi32 psapi)
+  target_compile_definitions(viewer_soak PRIVATE VIEWER_EXE="$<TARGET_FILE:VORLIXViewer>")
+  add_dependencies(viewer_soak VORLIXViewer)
+endif()
