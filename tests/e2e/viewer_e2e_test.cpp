@@ -25,11 +25,13 @@ bool wait_until(const std::function<bool()>& done, int timeout_ms) {
     return true;
 }
 
-// The first visible top-level window of the process with this class and title.
-HWND window_of(DWORD pid, const char* window_class, const char* title = nullptr) {
+// The first top-level window of the process with this class and title, a visible one
+// unless hidden ones are asked for.
+HWND window_of(DWORD pid, const char* window_class, const char* title, bool hidden = false) {
     DWORD owner = 0;
     for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, window_class, title)) != nullptr;)
-        if (GetWindowThreadProcessId(w, &owner), owner == pid && IsWindowVisible(w)) return w;
+        if (GetWindowThreadProcessId(w, &owner), owner == pid && (hidden || IsWindowVisible(w)))
+            return w;
     return nullptr;
 }
 
@@ -88,8 +90,8 @@ class Viewer : public ::testing::Test {
     // Starts the viewer and opens its status window with a left click on the tray icon.
     void start_with_status() {
         pid = start();
-        ASSERT_TRUE(
-            wait_until([&] { return main = FindWindowA("VORLIXViewerClass__", nullptr); }, 10000));
+        ASSERT_TRUE(wait_until(
+            [&] { return main = window_of(pid, "VORLIXViewerClass__", nullptr, true); }, 10000));
         PostMessageA(main, TRAY_CALLBACK, 2000, WM_LBUTTONUP);
         ASSERT_TRUE(wait_until(
             [&] { return status = window_of(pid, "#32770", "VORLIX Connection Status"); }, 5000));
@@ -101,7 +103,7 @@ class Viewer : public ::testing::Test {
     void choose(int downs) {
         PostMessageA(main, TRAY_CALLBACK, 2000, WM_RBUTTONUP);
         HWND menu = nullptr;
-        ASSERT_TRUE(wait_until([&] { return menu = window_of(pid, "#32768"); }, 5000));
+        ASSERT_TRUE(wait_until([&] { return menu = window_of(pid, "#32768", nullptr); }, 5000));
         for (int i = 0; i < downs; ++i)
             PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
         PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
@@ -109,7 +111,7 @@ class Viewer : public ::testing::Test {
     // Waits for a box of the process titled "VORLIX Viewer", returns its text and answers OK.
     std::string answer_box(DWORD from) {
         HWND box = nullptr;
-        if (!wait_until([&] { return box = window_of(from, "#32770", "VORLIX Viewer"); }, 5000))
+        if (!wait_until([&] { return box = window_of(from, "#32770", "VORLIX Viewer"); }, 10000))
             return "no box";
         std::string text = text_of(GetDlgItem(box, 0xFFFF));
         PostMessageA(box, WM_COMMAND, IDOK, 0);
