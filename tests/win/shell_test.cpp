@@ -86,6 +86,11 @@ TEST_F(MainWindow, CreationHidingTaskbarRestartTrayClicksAndExit) {
     SendMessageA(window_, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindowVisible(window_));
     EXPECT_FALSE(shelltest::take_quit());
+    // A taskbar restart forgets the icon; TaskbarCreated puts it up again.
+    NOTIFYICONDATAA gone = tray_data;
+    ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &gone));
+    SendMessageA(window_, taskbar_created_message, 0, 0);
+    EXPECT_TRUE(icon_present());
     // Only a right click opens the menu; dismissing it runs no command.
     shelltest::Responder boxes("VORLIX Viewer", {IDCANCEL});
     MenuWatch quiet;
