@@ -18,3 +18,11 @@ if(WIN32 AND TARGET VORLIXViewer AND TARGET unitsim_lib)
   target_compile_definitions(viewer_soak PRIVATE VIEWER_EXE="$<TARGET_FILE:VORLIXViewer>")
   add_dependencies(viewer_soak VORLIXViewer)
 endif()
+# "Connect" to login at the new address from each state of the worker.
+if(WIN32 AND TARGET VORLIXViewer AND TARGET unitsim_lib)
+  add_executable(viewer_connect ${CMAKE_CURRENT_LIST_DIR}/connect_move.cpp
+                                ${CMAKE_CURRENT_LIST_DIR}/viewer_driver.cpp)
+  target_link_libraries(viewer_connect PRIVATE unitsim_lib user32 gdi32)
+  target_compile_definitions(viewer_connect PRIVATE VIEWER_EXE="$<TARGET_FILE:VORLIXViewer>")
+  add_dependencies(viewer_connect VORLIXViewer)
+endif()

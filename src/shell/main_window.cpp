@@ -111,7 +111,7 @@ bool stop_worker() {
         if (woke == WAIT_OBJECT_0 || woke == WAIT_FAILED) break;
         // Stuck in something no stop reaches (a file write to a hung network folder): the
         // caller goes on without it, and Exit stays bounded.
-        if (woke == WAIT_TIMEOUT) return false;
+        if (woke == WAIT_TIMEOUT || wait == 0) return false;
         // Delivers what the worker sent to this thread's windows (status texts), and
         // leaves posted messages where they are.
         MSG message;
