@@ -9,6 +9,7 @@
 #include <commctrl.h>
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -142,7 +143,9 @@ TEST_F(Viewer, TrayClickOpensTheStatusWindowFilledWithinOneCycleAndExitEndsWithZ
     EXPECT_EQ(answer_box(pid), "Are you sure you want to terminate this program?");
     DWORD answered = GetTickCount();
     EXPECT_EQ(exit_code(0, 3000), 0u);
-    EXPECT_LT(GetTickCount() - answered, 1000u);
+    DWORD took = GetTickCount() - answered;
+    EXPECT_LT(took, 1000u);
+    printf("[ figures  ] process ended %lu ms after OK on Exit\n", took);
 }
 
 TEST_F(Viewer, SecondStartShowsTheBoxAndEndsWithMinusOne) {
