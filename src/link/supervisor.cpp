@@ -82,6 +82,9 @@ void worker_main() {
             views_refresh(); // the blank status, in place of the query turn's refresh
             if (settings_read(device)) link_reconnect();
             if (stop_requested()) return;
+            // A new link shows its status on the next turn, not up to five turns later: after
+            // a resume or new settings the user is looking for fresh values.
+            turn = kQueryEveryTurns - 1;
         } else if (query_turn) {
             views_refresh();
         }
