@@ -91,29 +91,23 @@ int main(int argc, char** argv) {
 
     std::vector<double> connected, pausing, connecting;
     int at = 0; // the unit the viewer is logged in to
-    for (int round = 0; round < rounds; ++round) {
-        // Connected: straight to the other unit.
+    // From the state `before_port` leaves the viewer in (none: connected), "Connect" to the
+    // other unit, timed to its login.
+    auto move = [&](std::vector<double>& times, int before_port) {
+        if (before_port > 0) {
+            connect_to(viewer, main, before_port);
+            Sleep(3000); // well inside the 15 s pause, or the unanswered connect
+        }
         int to = 1 - at;
         int before = units[to]->stats().logins;
-        connected.push_back(login_after(*units[to], before, connect_to(viewer, main, ports[to])));
+        times.push_back(login_after(*units[to], before, connect_to(viewer, main, ports[to])));
         at = to;
         Sleep(1500);
-        // Pausing: a refused attempt first, then 3 s into the 15 s pause.
-        connect_to(viewer, main, closed_port);
-        Sleep(3000);
-        to = 1 - at;
-        before = units[to]->stats().logins;
-        pausing.push_back(login_after(*units[to], before, connect_to(viewer, main, ports[to])));
-        at = to;
-        Sleep(1500);
-        // Connecting: 3 s into a connect that is never answered.
-        connect_to(viewer, main, never_port);
-        Sleep(3000);
-        to = 1 - at;
-        before = units[to]->stats().logins;
-        connecting.push_back(login_after(*units[to], before, connect_to(viewer, main, ports[to])));
-        at = to;
-        Sleep(1500);
+    };
+    for (int round = 0; round < rounds; ++round) {
+        move(connected, 0);
+        move(pausing, closed_port);   // a refused attempt first
+        move(connecting, never_port); // a connect that is never answered
     }
     printf("\"Connect\" to login at the new address, ms (%d rounds; -1: no login within 20 s):\n",
            rounds);
