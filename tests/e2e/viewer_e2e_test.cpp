@@ -6,14 +6,12 @@
 #include "unitsim.h"
 
 #include <windows.h>
-#include <commctrl.h>
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
-#include <vector>
 
 namespace {
 
@@ -21,8 +19,8 @@ const int kOneCycleMs = 7000;    // a query every fifth one-second turn, plus Wi
 const int kRetryPauseMs = 15000; // a failed attempt is followed by a 15 s pause
 
 bool wait_until(const std::function<bool()>& done, int timeout_ms) {
-    for (DWORD start = GetTickCount(); !done(); Sleep(50))
-        if (GetTickCount() - start > static_cast<DWORD>(timeout_ms)) return false;
+    for (int waited = 0; !done(); waited += 50, Sleep(50))
+        if (waited > timeout_ms) return false;
     return true;
 }
 
@@ -36,21 +34,18 @@ HWND window_of(DWORD pid, const char* window_class, const char* title, bool hidd
     return nullptr;
 }
 
-std::string text_of(HWND window) {
-    char text[512] = "";
-    DWORD_PTR ignored;
-    SendMessageTimeoutA(window, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
-                        SMTO_ABORTIFHUNG, 3000, &ignored);
-    return text;
-}
-
-// The text of a control of the status window (its pages are dialogs of their own), blanks cut.
-std::string control_text(HWND window, int id) {
-    HWND page = nullptr, control = nullptr;
+// The text of a control (of the status window: its pages are dialogs of their own), blanks
+// cut.
+std::string text_of(HWND window, int id) {
+    HWND page = nullptr, control = GetDlgItem(window, id);
     while (!control && (page = FindWindowExA(window, page, "#32770", nullptr)) != nullptr)
         control = GetDlgItem(page, id);
-    std::string text = text_of(control);
-    return text.erase(text.find_last_not_of(' ') + 1);
+    char text[512] = "";
+    DWORD_PTR ignored;
+    SendMessageTimeoutA(control, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                        SMTO_ABORTIFHUNG, 3000, &ignored);
+    std::string cut = text;
+    return cut.erase(cut.find_last_not_of(' ') + 1);
 }
 
 class Viewer : public ::testing::Test {
@@ -64,9 +59,8 @@ class Viewer : public ::testing::Test {
         GetTempPathA(sizeof temp, temp);
         folder = temp + std::string("vorlix-e2e-") + std::to_string(GetCurrentProcessId());
         CreateDirectoryA(folder.c_str(), nullptr);
-        std::ofstream(folder + "\\telnet.conf", std::ios::binary)
-            << "IP=\"127.0.0.1\"\nPORT=\"" << port
-            << "\"\nUSERNAME=\"admin\"\nPASSWORD=\"vorlix\"\n";
+        std::ofstream(folder + "\\telnet.conf") << "IP=\"127.0.0.1\"\nPORT=\"" << port
+                                                << "\"\nUSERNAME=\"admin\"\nPASSWORD=\"vorlix\"\n";
     }
     void TearDown() override {
         for (PROCESS_INFORMATION& p : started) {
@@ -79,7 +73,7 @@ class Viewer : public ::testing::Test {
     }
     // Starts the viewer in the folder; its hidden main window is found by its class.
     DWORD start() {
-        std::string exe = VIEWER_EXE, command = "\"" + exe + "\"";
+        std::string command = "\"" VIEWER_EXE "\"";
         STARTUPINFOA startup = {};
         startup.cb = sizeof startup;
         PROCESS_INFORMATION p = {};
@@ -98,23 +92,14 @@ class Viewer : public ::testing::Test {
             [&] { return status = window_of(pid, "#32770", "VORLIX Connection Status"); }, 5000));
     }
     bool shows(const char* imei, int timeout_ms) {
-        return wait_until([&] { return control_text(status, 1012) == imei; }, timeout_ms);
-    }
-    // Right click on the tray icon, Down keys to the entry (separators are skipped), Enter.
-    void choose(int downs) {
-        PostMessageA(main, TRAY_CALLBACK, 2000, WM_RBUTTONUP);
-        HWND menu = nullptr;
-        ASSERT_TRUE(wait_until([&] { return menu = window_of(pid, "#32768", nullptr); }, 5000));
-        for (int i = 0; i < downs; ++i)
-            PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
-        PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
+        return wait_until([&] { return text_of(status, 1012) == imei; }, timeout_ms);
     }
     // Waits for a box of the process titled "VORLIX Viewer", returns its text and answers OK.
     std::string answer_box(DWORD from) {
         HWND box = nullptr;
         if (!wait_until([&] { return box = window_of(from, "#32770", "VORLIX Viewer"); }, 10000))
             return "no box";
-        std::string text = text_of(GetDlgItem(box, 0xFFFF));
+        std::string text = text_of(box, 0xFFFF);
         PostMessageA(box, WM_COMMAND, IDOK, 0);
         return text;
     }
@@ -126,7 +111,6 @@ class Viewer : public ::testing::Test {
     }
 
     static const UINT TRAY_CALLBACK = 5;
-    const char* kImei = "123456789012345";
     std::unique_ptr<unitsim::Server> unit;
     int port = 0;
     std::string folder;
@@ -135,17 +119,27 @@ class Viewer : public ::testing::Test {
     HWND main = nullptr, status = nullptr;
 };
 
-TEST_F(Viewer, TrayClickOpensTheStatusWindowFilledWithinOneCycleAndExitEndsWithZero) {
+// The tray click opens the status window, filled within one cycle; the unit lost blanks it
+// and its return refills it by itself, after the pause; Exit ends the process with 0.
+TEST_F(Viewer, TrayClickOpensTheStatusWindowThatFollowsTheUnitAndExitEndsWithZero) {
     start_with_status();
-    EXPECT_TRUE(shows(kImei, kOneCycleMs));
-    EXPECT_EQ(control_text(status, 1039), "192.168.10.1"); // the Wi-Fi page's last value
-    choose(1);                                             // Exit
+    ASSERT_TRUE(shows("123456789012345", kOneCycleMs));
+    EXPECT_EQ(text_of(status, 1039), "192.168.10.1"); // the Wi-Fi page's last value
+    unit->stop();
+    EXPECT_TRUE(shows("", kOneCycleMs));
+    ASSERT_EQ(unit->start(port), port);
+    EXPECT_TRUE(shows("123456789012345", kRetryPauseMs + kOneCycleMs));
+    EXPECT_EQ(unit->stats().logins, 2);
+    // Exit: a right click on the tray icon, Down to the first entry, Enter.
+    PostMessageA(main, TRAY_CALLBACK, 2000, WM_RBUTTONUP);
+    HWND menu = nullptr;
+    ASSERT_TRUE(wait_until([&] { return menu = window_of(pid, "#32768", nullptr); }, 5000));
+    PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+    PostMessageA(menu, WM_KEYDOWN, VK_RETURN, 0);
     EXPECT_EQ(answer_box(pid), "Are you sure you want to terminate this program?");
     DWORD answered = GetTickCount();
-    EXPECT_EQ(exit_code(0, 3000), 0u);
-    DWORD took = GetTickCount() - answered;
-    EXPECT_LT(took, 1000u);
-    printf("[ figures  ] process ended %lu ms after OK on Exit\n", took);
+    EXPECT_EQ(exit_code(0, 3000), 0u); // its bound is tested in-process, by order of events
+    printf("[ figures  ] process ended %lu ms after OK on Exit\n", GetTickCount() - answered);
 }
 
 TEST_F(Viewer, SecondStartShowsTheBoxAndEndsWithMinusOne) {
@@ -154,16 +148,6 @@ TEST_F(Viewer, SecondStartShowsTheBoxAndEndsWithMinusOne) {
     EXPECT_EQ(answer_box(second), "Another instance of this application is already running.");
     EXPECT_EQ(exit_code(1, 3000), 0xFFFFFFFFu);
     EXPECT_EQ(exit_code(0, 0), 259u); // the first one still runs
-}
-
-TEST_F(Viewer, UnitLostBlanksTheStatusAndItsReturnRefillsIt) {
-    start_with_status();
-    ASSERT_TRUE(shows(kImei, kOneCycleMs));
-    unit->stop();
-    EXPECT_TRUE(shows("", kOneCycleMs));
-    ASSERT_EQ(unit->start(port), port);
-    EXPECT_TRUE(shows(kImei, kRetryPauseMs + kOneCycleMs)); // by itself, after the pause
-    EXPECT_EQ(unit->stats().logins, 2);
 }
 
 } // namespace

@@ -1,6 +1,6 @@
 // Helpers of the UI tests: finding, reading and answering windows the way a user would,
 // driving the UI thread from a script thread, the launch seam, a private settings file, and
-// the fixture of the shell tests.
+// the fixtures of the shell tests.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -28,13 +28,10 @@
 
 namespace shelltest {
 
-inline std::string text_of(HWND window) {
+inline std::string text_of(HWND window, int id = -1) {
     char text[512] = "";
-    GetWindowTextA(window, text, sizeof(text));
+    GetWindowTextA(id == -1 ? window : GetDlgItem(window, id), text, sizeof(text));
     return text;
-}
-inline std::string text_of(HWND dialog, int id) {
-    return text_of(GetDlgItem(dialog, id));
 }
 
 // Top-level dialogs of this process titled `title`: how many, shown or hidden, and the
@@ -57,62 +54,59 @@ inline HWND find_dialog(const char* title) {
     dialogs_titled(title, &found);
     return found;
 }
-// Waits (up to timeout_ms, letting this thread's sent messages through) for that dialog.
-inline HWND wait_dialog(const char* title, int timeout_ms = 3000) {
-    for (int waited = 0; waited < timeout_ms; waited += 5) {
-        if (HWND found = find_dialog(title)) return found;
-        MSG message;
+// Waits (up to 10 s, letting this thread's sent messages through) for that dialog.
+inline HWND wait_dialog(const char* title) {
+    HWND found = nullptr;
+    MSG message;
+    for (int i = 0; i < 2000 && !(found = find_dialog(title)); ++i, Sleep(5))
         PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
-        Sleep(5);
+    return found;
+}
+// Dispatches this thread's messages, posted ones too, until done() (at most 10 s).
+inline bool pump_until(const std::function<bool()>& done) {
+    for (int i = 0; i < 1000 && !done(); ++i, Sleep(10)) {
+        MSG m;
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&m);
     }
-    return nullptr;
+    return done();
 }
 
 // Answers every box or dialog titled `title` that appears while it lives, on its own
 // thread: records the box's text (its static 0xFFFF) and presses the next button of
 // `buttons` (IDOK when they run out).
-class Responder {
-  public:
+struct Responder {
     explicit Responder(const char* title, std::vector<int> buttons = {})
-        : title_(title), buttons_(std::move(buttons)), thread_([this] {
-              while (!done_) {
-                  HWND box = find_dialog(title_.c_str());
-                  if (!box) {
-                      Sleep(5);
-                      continue;
-                  }
-                  size_t answered = texts_.size();
-                  texts_.push_back(text_of(box, 0xFFFF));
-                  int button = answered < buttons_.size() ? buttons_[answered] : IDOK;
-                  PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-                  for (int i = 0; i < 400 && IsWindow(box); ++i) // this box goes first
-                      Sleep(5);
-              }
-          }) {}
+        : title(title), buttons(std::move(buttons)) {}
     ~Responder() { stop(); }
     std::vector<std::string> stop() { // the texts seen
-        done_ = true;
-        if (thread_.joinable()) thread_.join();
-        return texts_;
+        done = true;
+        if (thread.joinable()) thread.join();
+        return texts;
     }
-
-  private:
-    std::string title_;
-    std::vector<int> buttons_;
-    std::vector<std::string> texts_;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
+    std::string title;
+    std::vector<int> buttons;
+    std::vector<std::string> texts;
+    std::atomic<bool> done{false};
+    std::thread thread{[this] {
+        for (HWND box; !done; Sleep(5)) {
+            if (!(box = find_dialog(title.c_str()))) continue;
+            int button = texts.size() < buttons.size() ? buttons[texts.size()] : IDOK;
+            texts.push_back(text_of(box, 0xFFFF));
+            PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+            for (int i = 0; i < 400 && IsWindow(box); ++i) // this box goes first
+                Sleep(5);
+        }
+    }};
 };
 
 // Drives windows of the UI thread from a script thread, the way the worker and the user
 // reach them: the UI thread pumps (its own loop or a modal one), the script posts and sends
 // to its windows and runs calls on it.
-class Driver {
-  public:
+struct Driver {
     Driver() {
         WNDCLASSA wc = {};
-        wc.lpfnWndProc = helper_proc;
-        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpfnWndProc = helper_proc, wc.hInstance = GetModuleHandleA(nullptr);
         wc.lpszClassName = "VorlixTestDriver";
         RegisterClassA(&wc); // fails harmlessly when done
         helper = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
@@ -134,17 +128,12 @@ class Driver {
         });
         MSG msg;
         if (body) body();
-        while (!body && !finished) {
-            BOOL got = GetMessageA(&msg, nullptr, 0, 0);
-            if (got == -1) break;
-            if (got == 0) {
-                ++quits;
-                continue;
-            }
-            outer_lparam() = msg.lParam;
+        for (BOOL got; !body && !finished && (got = GetMessageA(&msg, nullptr, 0, 0)) != -1;) {
+            quits += got == 0;
+            outer_lparam = got ? msg.lParam : 0;
             TranslateMessage(&msg);
             DispatchMessageA(&msg);
-            outer_lparam() = 0;
+            outer_lparam = 0;
         }
         t.join();
         // A modal loop ended by quit posts it again: keep it from ending the next test.
@@ -187,17 +176,12 @@ class Driver {
     HWND helper = nullptr;
     DWORD ui_thread = 0;
     bool flush_timed_out = false;
-
-  private:
     static const UINT kCall = WM_APP + 0x310, kMark = WM_APP + 0x311;
     struct Mark {
         HANDLE done;
         bool from_outer_pump;
     };
-    static LPARAM& outer_lparam() { // lParam of what the outer pump dispatches now
-        static LPARAM value = 0;
-        return value;
-    }
+    static inline LPARAM outer_lparam = 0; // of what the outer pump dispatches now
     static LRESULT CALLBACK helper_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (msg == kCall) {
             auto* fn = reinterpret_cast<std::function<void()>*>(lp);
@@ -207,7 +191,7 @@ class Driver {
         }
         if (msg != kMark) return DefWindowProcA(hwnd, msg, wp, lp);
         auto* mark = reinterpret_cast<Mark*>(lp);
-        mark->from_outer_pump = outer_lparam() == lp;
+        mark->from_outer_pump = outer_lparam == lp;
         SetEvent(mark->done);
         return 0;
     }
@@ -239,25 +223,15 @@ inline std::string private_settings_path() {
     GetTempPathA(sizeof(dir), dir);
     return dir + std::string("shell-tests-") + std::to_string(GetCurrentProcessId()) + ".conf";
 }
-// Starts the stand-in on a free port and points the settings file at it.
-inline void serve_settings(unitsim::Server& server) {
-    std::ofstream out(private_settings_path(), std::ios::binary | std::ios::trunc);
-    out << "IP=\"127.0.0.1\"\nPORT=\"" << server.start(0)
-        << "\"\nUSERNAME=\"admin\"\nPASSWORD=\"vorlix\"\n";
-}
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 // Whether the shell has an icon for (window, id): NIM_MODIFY succeeds only for one.
 inline bool tray_icon_present(HWND window, UINT id) {
     NOTIFYICONDATAA probe = {};
-    probe.cbSize = NOTIFYICONDATAA_V1_SIZE;
-    probe.hWnd = window;
-    probe.uID = id;
+    probe.cbSize = NOTIFYICONDATAA_V1_SIZE, probe.hWnd = window, probe.uID = id;
     return Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
 }
 
@@ -266,10 +240,8 @@ inline bool tray_icon_present(HWND window, UINT id) {
 inline bool take_quit(int* exit_code = nullptr) {
     MSG message;
     bool found = false;
-    while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-        found = true;
+    for (; PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); found = true)
         if (exit_code) *exit_code = static_cast<int>(message.wParam);
-    }
     return found;
 }
 
@@ -281,11 +253,12 @@ inline void init_shell_classes() {
 }
 
 // A blank record, no requests, a hidden owner window standing in for the main window and
-// the tray record pointing at it.
+// the tray record pointing at it; the current directory as it was at the start.
 class ShellTest : public ::testing::Test {
   protected:
     void SetUp() override {
         init_shell_classes();
+        GetCurrentDirectoryA(sizeof(start_dir_), start_dir_);
         main_window = owner_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, 0, 0, 0, 0);
         TearDown();
         main_window = owner_;
@@ -297,9 +270,12 @@ class ShellTest : public ::testing::Test {
         device_record_init();
         request_flags = 0;
         reconnect_request = 0;
+        SetCurrentDirectoryA(start_dir_);
+        settings_set_path(private_settings_path().c_str());
         remove(private_settings_path().c_str());
     }
     HWND owner_ = nullptr;
+    char start_dir_[MAX_PATH] = "";
 };
 
 } // namespace shelltest
