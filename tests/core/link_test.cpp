@@ -23,17 +23,13 @@ TEST_F(ConsoleLink, ReceiveCollectsUpToThePromptTheBufferTheCloseOrTheIdleLimit)
     closing.close_after = 10;
     start.split_at = {3}, start.split_pause_ms = 300;
     overflow.split_at = {1500}; // the second piece runs past the buffer
-    const struct {
-        unitsim::Fault fault;
-        const char* marker;
-        bool ok;
-        std::string reply;
-        long ticks;
-    } cases[] = {{split, DEVICE_PROMPT, true, reply, -1},
-                 {overflow, DEVICE_PROMPT, false, "cmd ver\r\n" + std::string(2039, 'x'), -1},
-                 {closing, DEVICE_PROMPT, false, "cmd ver\r\n4", -1},
-                 {silent("cmd ver"), DEVICE_PROMPT, false, "", 301},
-                 {start, nullptr, true, "cmd", -1}}; // no marker: the first piece
+    // clang-format off
+    const struct { unitsim::Fault fault; const char* marker; bool ok; std::string reply; long ticks; } cases[] = {
+        {split, DEVICE_PROMPT, true, reply, -1},
+        {overflow, DEVICE_PROMPT, false, "cmd ver\r\n" + std::string(2039, 'x'), -1},
+        {closing, DEVICE_PROMPT, false, "cmd ver\r\n4", -1}, {silent("cmd ver"), DEVICE_PROMPT, false, "", 301},
+        {start, nullptr, true, "cmd", -1}}; // no marker: the first piece
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply);
         again();
@@ -52,62 +48,56 @@ TEST_F(ConsoleLink, ReceiveCollectsUpToThePromptTheBufferTheCloseOrTheIdleLimit)
     EXPECT_EQ(link_send(NO_SOCKET, "cmd ver\r"), -1);
 }
 
-// The login on a fresh connection: its outcome, the answers the unit read, the idle ticks.
-TEST_F(ConsoleLink, HandshakeAnswersWholePromptsAndGivesUpAfter151SilentTicks) {
+// The login on a fresh connection, with new settings saved or not: its outcome, the answers
+// the unit read, the idle ticks (-1: not counted); the drop after it lowers the request.
+TEST_F(ConsoleLink, HandshakeAnswersWholePromptsAndGivesUpAfter151SilentTicksOrOnNewSettings) {
     unitsim::Config mute = frozen(), split = frozen();
     mute.never_login = true;
     split.login_split = {3}; // "log" | "in: ": no whole prompt, each piece restarts the count
-    const struct {
-        unitsim::Config config;
-        int result;
-        std::vector<std::string> answers;
-        long ticks;
-    } cases[] = {{frozen(), 0, {"admin", "vorlix"}, -1}, {mute, 1, {}, 151}, {split, 1, {}, -1}};
+    // clang-format off
+    const struct { unitsim::Config config; int result; std::vector<std::string> answers; long ticks; int raised; } cases[] = {
+        {frozen(), 0, {"admin", "vorlix"}, -1, 0}, {mute, 1, {}, 151, 0}, {split, 1, {}, -1, 0}, {frozen(), 1, {}, 0, 1}};
+    // clang-format on
     for (const auto& c : cases) {
         again();
         tick_ms = 2;
         server = new unitsim::Server(c.config);
         set_settings("127.0.0.1", std::to_string(server->start(0)));
         device.socket = link_open(device);
+        reconnect_request = c.raised;
         unsigned long before = idle_ticks_waited.load();
         EXPECT_EQ(c.result, link_login(device));
         long ticks = static_cast<long>(idle_ticks_waited.load() - before);
         EXPECT_EQ(c.ticks < 0 ? ticks : c.ticks, ticks);
         EXPECT_EQ(c.answers, server->stats().login_answers);
+        link_drop(device);
+        EXPECT_EQ(reconnect_request.load(), 0);
+        EXPECT_EQ(device.socket.load(), NO_SOCKET);
     }
 }
 
-TEST_F(ConsoleLink, NewSettingsMakeEveryLoopGiveUpAndTheDropLowersTheRequest) {
-    connect(frozen());
-    reconnect_request = 1;
-    char reply[64];
-    unsigned long before = idle_ticks_waited.load();
-    EXPECT_EQ(login_handshake(device.socket, "admin\r", "vorlix\r"), 1);
-    EXPECT_EQ(link_login(device), 1);
-    EXPECT_FALSE(link_receive(device.socket, reply, 64, nullptr, 30));
-    EXPECT_EQ(idle_ticks_waited.load(), before);
-    link_drop(device);
-    EXPECT_EQ(reconnect_request.load(), 0);
-    EXPECT_EQ(device.socket.load(), NO_SOCKET);
-    link_close(device); // a second close does nothing
-}
-
-TEST_F(ConsoleLink, HostNamesPortsThatAreNoNumberAndClosedPortsGiveNoSocket) {
-    connect(frozen());
-    std::string port = std::to_string(server->port());
+// Only a dotted address and a decimal port 1 to 65535 are connected to: no name lookup, and
+// no text that some other port could be read from.
+TEST_F(ConsoleLink, OnlyADottedAddressAndADecimalPortFrom1To65535AreConnectedTo) {
+    server = new unitsim::Server(frozen());
+    const int port = server->start(0);
+    const std::string p = std::to_string(port);
     unitsim::Server gone; // stopped at once: nothing listens on its port
-    std::string closed = std::to_string(gone.start(0));
+    const std::string closed = std::to_string(gone.start(0));
     gone.stop();
-    for (const auto& r :
-         std::vector<std::pair<const char*, std::string>>{{"localhost", port},
-                                                          {"127.0.0.1", "telnet"},
-                                                          {"127.0.0.1.5", port},
-                                                          {"127.0.0.1", closed},
-                                                          {"127.0.0.1", port + "x"}}) {
-        set_settings(r.first, r.second);
-        EXPECT_EQ(link_open(device), NO_SOCKET) << r.first << ":" << r.second;
+    const std::string lo = "127.0.0.1";
+    // clang-format off
+    const struct { std::string ip, port; bool ok; } cases[] = {
+        {lo, p, true}, {"localhost", p, false}, {"127.0.0.1.5", p, false}, {lo, closed, false},
+        {lo, "telnet", false}, {lo, p + "x", false}, {lo, std::to_string(port + 65536), false},
+        {lo, " " + p, false}, {lo, "+" + p, false}, {lo, "0", false}, {lo, "", false}};
+    // clang-format on
+    for (const auto& c : cases) {
+        set_settings(c.ip.c_str(), c.port);
+        device.socket = link_open(device);
+        EXPECT_EQ(c.ok, device.socket.load() != NO_SOCKET) << c.ip << ":\"" << c.port << "\"";
+        link_close(device);
     }
-    EXPECT_EQ(server->stats().connections, 1);
 }
 
 // ---- "telnet.conf" ---------------------------------------------------------------------------
@@ -116,29 +106,22 @@ class SettingsFile : public ::testing::Test {
   protected:
     void SetUp() override {
         device_record_init();
-        fs::remove_all(dir_ = temp_path("settings"));
-        fs::create_directories(dir_);
-        settings_set_path((path_ = (dir_ / "telnet.conf").string()).c_str());
+        settings_set_path((path_ = temp_path("telnet.conf")).c_str());
     }
-    void TearDown() override {
-        settings_set_path("telnet.conf");
-        fs::remove_all(dir_);
-    }
+    void TearDown() override { settings_set_path("telnet.conf"), fs::remove_all(path_); }
     std::string fields() {
         return std::string(device.ip) + "|" + device.port + "|" + device.username + "|" +
                device.password;
     }
-    fs::path dir_;
     std::string path_;
 };
 
-TEST_F(SettingsFile, WrittenFileHasTheExactFormatAndReadsBackWithCrOnTheCredentials) {
+TEST_F(SettingsFile, WrittenFileHasTheExactFormatReadsBackWithCrAndAFailedWriteKeepsIt) {
     ASSERT_TRUE(settings_write("192.168.13.31", "23", "admin", "vorlix"));
     EXPECT_EQ(read_file(path_),
               "IP=\"192.168.13.31\"\nPORT=\"23\"\nUSERNAME=\"admin\"\nPASSWORD=\"vorlix\"\n");
     EXPECT_TRUE(settings_read(device));
     EXPECT_EQ(fields(), "192.168.13.31|23|admin\r|vorlix\r");
-    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
     // The longest dialog texts are written whole and cut only when read back.
     const std::string port(31, '9'), user = std::string(30, 'u') + "U";
     ASSERT_TRUE(settings_write("100.100.100.100", port.c_str(), user.c_str(), user.c_str()));
@@ -146,6 +129,17 @@ TEST_F(SettingsFile, WrittenFileHasTheExactFormatAndReadsBackWithCrOnTheCredenti
     EXPECT_TRUE(settings_read(device));
     EXPECT_EQ(fields(), "100.100.100.100|" + std::string(25, '9') + "|" + std::string(21, 'u') +
                             "\r|" + std::string(21, 'u') + "\r");
+    // What cannot be written is refused whole, never cut, and the old file stays.
+    const std::string before = read_file(path_), huge(60, '7');
+    fs::create_directory(path_ + ".tmp"); // where the temporary file would go
+    EXPECT_FALSE(settings_write("10.9.9.9", "99", "other", "other"));
+    fs::remove(path_ + ".tmp");
+    EXPECT_FALSE(settings_write(huge.c_str(), huge.c_str(), huge.c_str(), huge.c_str()));
+    EXPECT_EQ(read_file(path_), before);
+    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+    // A file that cannot be written counts as no file.
+    fs::remove(path_), fs::create_directory(path_);
+    EXPECT_FALSE(settings_read(device));
 }
 
 // Files written by hand, each read into a fresh record: complete or not, and the fields.
@@ -174,22 +168,6 @@ TEST_F(SettingsFile, ReadRulesOnHandWrittenFiles) {
     fs::remove(path_);
     EXPECT_FALSE(settings_read(device));
     EXPECT_EQ(fields(), "10.0.0.1|2424|root\r|");
-}
-
-TEST_F(SettingsFile, WhatCannotBeWrittenCountsAsNoFileAndAFailedWriteKeepsTheOldOne) {
-    fs::create_directory(path_); // a directory in the place of the file
-    EXPECT_FALSE(settings_read(device));
-    EXPECT_FALSE(settings_write("10.9.9.9", "99", "other", "other"));
-    fs::remove(path_);
-    ASSERT_TRUE(settings_write("10.0.0.1", "23", "root", "pw"));
-    const std::string before = read_file(path_), huge(60, '7');
-    fs::create_directory(path_ + ".tmp"); // where the temporary file would go
-    EXPECT_FALSE(settings_write("10.9.9.9", "99", "other", "other"));
-    fs::remove(path_ + ".tmp");
-    // Longer than the writer holds: refused whole, never cut.
-    EXPECT_FALSE(settings_write(huge.c_str(), huge.c_str(), huge.c_str(), huge.c_str()));
-    EXPECT_EQ(read_file(path_), before);
-    EXPECT_FALSE(fs::exists(path_ + ".tmp"));
 }
 
 } // namespace

@@ -7,7 +7,6 @@
 
 #include <cstring>
 
-namespace fs = std::filesystem;
 using namespace ts;
 
 namespace {
@@ -63,7 +62,7 @@ std::string frozen_with(size_t first, const std::vector<std::string>& fields) {
 
 typedef UnitSession PollCycle;
 
-TEST_F(PollCycle, OneCycleFillsEveryFieldAsksTheEighteenInOrderAndSplitsChangeNothing) {
+TEST_F(PollCycle, OneCycleFillsEveryFieldAsksTheEighteenInOrderSplitsChangeNothingAFailureEndsIt) {
     EXPECT_FALSE(refresh()); // no socket: fails at once and keeps the request
     EXPECT_TRUE(request_raised(REQUEST_REFRESH));
     connect(frozen());
@@ -83,6 +82,18 @@ TEST_F(PollCycle, OneCycleFillsEveryFieldAsksTheEighteenInOrderAndSplitsChangeNo
     }
     ASSERT_TRUE(refresh());
     EXPECT_EQ(kFrozen, record_text());
+    // A failed exchange (step 12) ends the cycle: the fields after it keep their values.
+    unitsim::Config config = frozen();
+    config.firmware = "5.0.1", config.ssid = "OTHER-AP";
+    server->set_config(config);
+    server->clear_faults();
+    unitsim::Fault cut;
+    cut.command = "cmd gpsrmc", cut.close_after = 4;
+    server->add_fault(cut);
+    EXPECT_FALSE(refresh());
+    EXPECT_EQ(padded("5.0.1") + padded("VORLIX-AP"),
+              device.firmware_version + std::string(device.ap_ssid));
+    EXPECT_EQ(48u, server->stats().commands.size());
 }
 
 // One cycle of the frozen replies, then one in which the command prints the given output:
@@ -90,13 +101,8 @@ TEST_F(PollCycle, OneCycleFillsEveryFieldAsksTheEighteenInOrderAndSplitsChangeNo
 TEST_F(PollCycle, EachReplyRuleFillsItsFields) {
     const std::string s50(50, '7'), s31(31, '7');
     const char *gps = "cmd gpsrmc", *wlan = "cmd wlan enable", *NA = "Not Available";
-    const struct {
-        const char* command;
-        std::string output;
-        int field;
-        std::vector<std::string> fields;
-    } cases[] = {
-        // clang-format off
+    // clang-format off
+    const struct { const char* command; std::string output; int field; std::vector<std::string> fields; } cases[] = {
         {"cmd esn", "8012345\r\n", 0, {"8012345"}},
         {"cmd esn", "A100001234567\r\n", 0, {""}}, // a letter first
         {"cmd esn", std::string(40, '9') + "\r\n", 0, {std::string(31, '9')}},
@@ -132,8 +138,8 @@ TEST_F(PollCycle, EachReplyRuleFillsItsFields) {
          22, {"0A:0B:0C:0D:0E:0F", NA, "55/70", "-61 dBm", "-92 dBm"}},
         {"iwconfig", "Tx-Power=off  Signal level=7/100\r\n", 22, {"", NA, NA, NA, NA}},
         {"ifconfig eth1", "", 27, {""}},
-        // clang-format on
     };
+    // clang-format on
     connect(frozen());
     for (const auto& c : cases) {
         server->clear_faults();
@@ -144,39 +150,32 @@ TEST_F(PollCycle, EachReplyRuleFillsItsFields) {
     }
 }
 
-// The unit's hardware and WAN device change what is asked.
-TEST_F(PollCycle, NoneHardwareSkipsThePriorityAndNoWanDeviceAsksWlan0) {
-    std::vector<std::string> no_priority = kEighteen, wlan0 = kEighteen;
-    no_priority.erase(no_priority.begin() + 2);
-    wlan0.back() = "ifconfig wlan0";
-    for (int which = 0; which < 3; ++which) {
+// The unit's hardware and WAN device change what is asked: NONE skips the priority query
+// (and shows "Not Available"), and the WAN device's word goes back to the unit only as an
+// interface name, else "wlan0".
+TEST_F(PollCycle, NoneHardwareSkipsThePriorityAndOnlyAnInterfaceNameIsAskedBack) {
+    // clang-format off
+    const struct { const char *cell, *wifi, *wan, *last; } cases[] = {
+        {"NONE", "RT5370", "eth1", "ifconfig eth1"}, {"MC7354", "NONE", "br-lan.1_x", "ifconfig br-lan.1_x"},
+        {"MC7354", "RT5370", "fifteen_chars_x", "ifconfig fifteen_chars_x"},
+        {"MC7354", "RT5370", "sixteen_chars_xy", "ifconfig wlan0"},
+        {"MC7354", "RT5370", "eth1;cmd pwrmode 2", "ifconfig wlan0"}, {"MC7354", "RT5370", "$(reboot)", "ifconfig wlan0"},
+        {"MC7354", "RT5370", "eth1 ", "ifconfig wlan0"}, {"MC7354", "RT5370", "", "ifconfig wlan0"}};
+    // clang-format on
+    for (const auto& c : cases) {
         unitsim::Config config = frozen();
-        config.cell_hardware = which == 0 ? "NONE" : "MC7354";
-        config.wifi_hardware = which == 1 ? "NONE" : "RT5370";
-        config.wan_device = which == 2 ? "" : "eth1";
+        config.cell_hardware = c.cell, config.wifi_hardware = c.wifi, config.wan_device = c.wan;
         again();
         connect(config);
         strcpy(device.priority, "cellular"); // a previous value that must go
         ASSERT_TRUE(refresh());
-        EXPECT_EQ(which == 2 ? wlan0 : no_priority, server->stats().commands);
-        EXPECT_EQ(padded(which == 2 ? "cellular" : "Not Available"), device.priority);
-        EXPECT_EQ(padded("192.168.10.1"), device.wifi_ip);
+        std::vector<std::string> asked = kEighteen;
+        bool none = strcmp(c.cell, "NONE") == 0 || strcmp(c.wifi, "NONE") == 0;
+        if (none) asked.erase(asked.begin() + 2);
+        asked.back() = c.last;
+        EXPECT_EQ(asked, server->stats().commands) << c.wan;
+        EXPECT_EQ(padded(none ? "Not Available" : "cellular"), device.priority);
     }
-}
-
-TEST_F(PollCycle, AFailedExchangeEndsTheCycleAndKeepsTheLaterFields) {
-    connect(frozen());
-    ASSERT_TRUE(refresh());
-    unitsim::Config config = frozen();
-    config.firmware = "5.0.1", config.ssid = "OTHER-AP";
-    server->set_config(config);
-    unitsim::Fault cut;
-    cut.command = "cmd gpsrmc", cut.close_after = 4; // step 12
-    server->add_fault(cut);
-    EXPECT_FALSE(refresh());
-    EXPECT_EQ(padded("5.0.1") + padded("VORLIX-AP"),
-              device.firmware_version + std::string(device.ap_ssid));
-    EXPECT_EQ(30u, server->stats().commands.size());
 }
 
 // ---- power cycle and log capture ---------------------------------------------------------
@@ -190,15 +189,6 @@ const std::string kWhole = kState + "cmd showconfig\r\nconfig\r\nVORLIX:/# \r\n"
 
 class DeviceRequests : public UnitSession {
   protected:
-    void SetUp() override {
-        UnitSession::SetUp();
-        fs::remove_all(dir = temp_path("requests"));
-        fs::create_directories(dir);
-    }
-    void TearDown() override {
-        UnitSession::TearDown();
-        fs::remove_all(dir);
-    }
     // The faults given first win over the fixed outputs.
     void connect_fixed(std::vector<unitsim::Fault> first = {}) {
         const char* outputs[] = {"state 1\r\n", "config\r\n", "Dec  6 boot\r\n",
@@ -207,74 +197,70 @@ class DeviceRequests : public UnitSession {
             first.push_back(output_of(kFour[i], outputs[i]));
         connect(frozen(), first);
     }
-    fs::path dir;
 };
 
-// One capture each: the commands asked, the file, the report after the plain tooltip, and
-// the idle ticks waited; the link stays in step for the next query.
+// One capture each: the commands asked, the file (its last byte repeated as often as it came
+// when `more`), the report after the plain tooltip, and the idle ticks waited. The link stays
+// in step for the next query, unless a reply ran past its bound of bytes or the deadline of
+// 600 worker seconds.
 TEST_F(DeviceRequests, CaptureWritesEveryReplyAndReportsItsOutcome) {
     unitsim::Fault split = output_of(kFour[0], "state 1\r\n"); // "VORLIX:" | "/# "
     split.split_at = {kState.size() - 5}, split.split_pause_ms = 20;
-    const std::string missing = (dir / "missing" / "unit.log").string();
+    unitsim::Fault flood = output_of(kFour[1], "x"), trickle = flood;
+    flood.endless_pause_ms = 0, trickle.endless_pause_ms = 2;
+    const std::string missing = temp_path("missing") + "/unit.log", nb("a\0b", 3);
+    std::string nul; // a NUL byte amid each output
+    std::vector<unitsim::Fault> nuls;
+    for (const char* command : kFour) {
+        nul += command + ("\r\n" + nb + "\r\nVORLIX:/# \r\n");
+        nuls.push_back(output_of(command, nb + "\r\n"));
+    }
+    std::string big(5000, 's'), longer = kWhole; // more than two pieces of 2048: all kept
+    longer.replace(longer.find("Dec  6 boot"), 11, big);
     const char *ok = "Generated Log File : ", *failed = "Failed To Generate Log File : ";
+    const unsigned long any = 1ul << 30;
+    // clang-format off
     const struct {
-        std::vector<unitsim::Fault> faults;
-        std::string file; // "" : a file in the test's folder
-        size_t commands;
-        std::string text; // the file's bytes
-        const char* report;
-        unsigned long min_ticks, max_ticks;
+        std::vector<unitsim::Fault> faults; std::string file; // "" : a file in the test's folder
+        size_t commands; std::string text; const char* report; unsigned long min_ticks, max_ticks;
+        size_t bound = 8u << 20; int second = 1000; bool in_step = true, more = false;
     } cases[] = {
         {{}, "", 4, kWhole, ok, 0, 100},
+        {nuls, "", 4, nul, ok, 0, 100}, {{output_of(kFour[2], big + "\r\n")}, "", 4, longer, ok, 0, 100},
         {{}, missing, 0, "", "Unable to create ", 0, 0},
         {{split}, "", 1, kState.substr(0, kState.size() - 2), failed, 301, 400},
         {{silent(kFour[1])}, "", 2, kState, failed, 601, 700}, // showconfig: 60 s
+        {{flood}, "", 2, kState + "cmd showconfig\r\n" + std::string(4000 - 16, 'x'), failed, 0, any, 4000, 1000, false},
+        {{trickle}, "", 2, kState + "cmd showconfig\r\nx", failed, 0, any, 8u << 20, 1, false, true},
 #ifndef _WIN32
         {{}, "/dev/full", 1, "", failed, 0, 100},
 #endif
     };
+    // clang-format on
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.file + " " + c.text);
+        SCOPED_TRACE(c.file + " " + c.text.substr(0, 40));
         again();
         connect_fixed(c.faults);
-        tick_ms = 3;
-        std::string path = c.file.empty() ? (dir / "unit.log").string() : c.file;
+        tick_ms = 3, second_ms = c.second, capture_reply_limit = c.bound;
+        std::string path = c.file.empty() ? temp_path("unit.log") : c.file;
         request_log_capture(path.c_str());
         unsigned long before = idle_ticks_waited.load();
-        EXPECT_TRUE(poll_status(device)); // the capture's outcome keeps the link
+        EXPECT_EQ(c.in_step, poll_status(device));
+        capture_reply_limit = 8u << 20;
         EXPECT_GE(idle_ticks_waited.load() - before, c.min_ticks);
         EXPECT_LE(idle_ticks_waited.load() - before, c.max_ticks);
         EXPECT_FALSE(request_raised(REQUEST_LOG_CAPTURE));
         EXPECT_EQ(std::vector<std::string>(kFour, kFour + c.commands), server->stats().commands);
-        EXPECT_TRUE(c.file == "/dev/full" || c.text == read_file(path)) << read_file(path);
+        std::string file = c.file == "/dev/full" ? "" : read_file(path); // endless zeros
+        if (c.more) file.resize(std::min(file.size(), file.find_last_not_of(c.text.back()) + 2));
+        EXPECT_EQ(c.text, file);
         EXPECT_EQ((std::vector<std::string>{"tray 0 0", std::string("report ") + c.report + path}),
                   recorded());
+        if (c.file.empty()) remove(path.c_str());
+        if (!c.in_step) continue;
         EXPECT_TRUE(refresh());
         EXPECT_EQ(padded("123456789012345"), device.imei);
     }
-}
-
-// The stand-in's syslog is several kilobytes, more than one 2048-byte piece: all kept. A
-// second request made meanwhile waits for the next turn with its own path.
-TEST_F(DeviceRequests, ALongCaptureIsWholeAndASecondRequestKeepsItsOwnPath) {
-    unitsim::Fault slow;
-    slow.command = "cmd syslog", slow.delay_ms = 150;
-    connect(frozen(), {slow});
-    std::string first = (dir / "first.log").string(), second = (dir / "second.log").string();
-    request_log_capture(first.c_str());
-    std::thread menu([&] {
-        server->wait_commands(3, 5000); // the capture is at "cmd syslog"
-        request_log_capture(second.c_str());
-    });
-    EXPECT_TRUE(poll_status(device));
-    menu.join();
-    std::string text = read_file(first);
-    EXPECT_GT(text.find("cmd event dump\r\n") - text.find("cmd syslog\r\n"), 4096u);
-    EXPECT_EQ("VORLIX:/# \r\n", text.substr(text.size() - 12));
-    EXPECT_FALSE(fs::exists(second));
-    EXPECT_TRUE(poll_status(device));
-    EXPECT_FALSE(request_raised(REQUEST_LOG_CAPTURE));
-    EXPECT_EQ("report Generated Log File : " + second, recorded().back());
 }
 
 } // namespace

@@ -35,12 +35,8 @@ inline bool wait_ticks(unsigned long target) {
 
 // Fresh link globals with the given tick and worker second.
 inline void reset_globals(int tick, int second) {
-    device_record_init();
-    request_flags = 0;
-    reconnect_request = 0;
-    stop_reset();
-    tick_ms = tick;
-    second_ms = second;
+    device_record_init(), stop_reset();
+    request_flags = 0, reconnect_request = 0, tick_ms = tick, second_ms = second;
 }
 
 // The settings with the CR the settings reader leaves on the credentials.
@@ -81,7 +77,7 @@ inline void install_recorders() {
     events.clear();
     view_hooks = {[] { record("refresh"); },
                   [](bool add, bool logging) {
-                      record(std::string("tray ") + "01"[add] + " " + "01"[logging]);
+                      record(std::string("tray ") + "01"[add] + ' ' + "01"[logging]);
                   },
                   [](const char* text) { record(std::string("report ") + text); }};
 }
@@ -92,15 +88,14 @@ inline std::string padded(const std::string& text, size_t width = 31) {
 }
 
 // A fault that gives the command this output, or no answer at all.
-inline unitsim::Fault output_of(const std::string& command, const std::string& output) {
+inline unitsim::Fault output_of(const std::string& command, const std::string& output,
+                                bool silence = false) {
     unitsim::Fault f;
-    f.command = command, f.has_output = true, f.output = output;
+    f.command = command, f.has_output = !silence, f.output = output, f.silence = silence;
     return f;
 }
 inline unitsim::Fault silent(const std::string& command) {
-    unitsim::Fault f;
-    f.command = command, f.silence = true;
-    return f;
+    return output_of(command, "", true);
 }
 
 // Fresh globals, a frozen stand-in and a logged-in link on the global record.
@@ -108,22 +103,15 @@ class UnitSession : public ::testing::Test {
   protected:
     unitsim::Server* server = nullptr;
 
-    void SetUp() override {
-        reset_globals(100, 1000);
-        install_recorders();
-    }
+    void SetUp() override { reset_globals(100, 1000), install_recorders(); }
     void TearDown() override {
         link_close(device);
-        delete server; // stops it
-        server = nullptr;
+        delete std::exchange(server, nullptr); // stops it
         view_hooks = ViewHooks{nullptr, nullptr, nullptr};
         reset_globals(100, 1000);
     }
     // A fresh start with another stand-in, within one test.
-    void again() {
-        TearDown();
-        SetUp();
-    }
+    void again() { TearDown(), SetUp(); }
     static unitsim::Config frozen() {
         unitsim::Config config;
         config.frozen = true, config.restart_ms = 200;

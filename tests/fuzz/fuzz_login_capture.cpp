@@ -1,15 +1,15 @@
 // A login and a log capture on what the unit sends. The input is a script of the unit's
-// pieces: their sizes and bytes (NUL bytes included), prompts whole or cut across pieces, and
-// how each reply ends (its last piece, silence, a close, or output without end). A unit thread
-// sends each piece over a socket pair once the viewer has read the one before, so every
-// receive sees exactly one piece (or 2048 bytes of a longer one) however the threads are
-// scheduled. The tick is 1 ms, time enough for the unit to send its next piece; once the unit
-// has nothing more to say and the viewer's ticks go on, the tick drops to 0 so the silence
-// ends at once.
+// pieces: their sizes and bytes (NUL bytes included, CR turned into LF so that every CR LF in
+// the log file is one the viewer added), prompts whole or cut across pieces, and how each
+// reply ends (its last piece, silence, a close, or output without end). A unit thread sends
+// each piece over a socket pair once the viewer has read the one before, so every receive sees
+// exactly one piece (or 2048 bytes of a longer one) however the threads are scheduled. The
+// tick is 1 ms, time enough for the unit to send its next piece; once the unit has nothing
+// more to say and the viewer's ticks go on, the tick drops to 0 so the silence ends at once.
 // Invariants: both end; the handshake answers only with the user name and the password; the
-// log file is the start of what the unit sent with at most four CR LF pairs of the viewer's
-// own added, every byte read kept unless a reply ran past its bound, which fails the capture
-// and drops the link; no command's part of the file is longer than the bound.
+// log file is the start of what the unit sent, cut by at most four CR LF into parts no longer
+// than the bound, every byte read kept unless a reply ran past its bound, which fails the
+// capture and drops the link.
 //
 // Script: byte 0 sets the bound (64 B to 8 KiB), then
 //   'p' hi lo bytes  a piece of (hi * 256 + lo) % 4097 bytes    'P'  the prompt "VORLIX:/# "
@@ -26,14 +26,10 @@
 #include "status/view_hooks.h"
 
 #include <algorithm>
-#include <array>
 #include <atomic>
-#include <cstdint>
-#include <cstdlib>
 #include <fcntl.h>
 #include <fstream>
 #include <sstream>
-#include <string>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <thread>
@@ -48,22 +44,31 @@ struct Reply {
     bool close = false;
 };
 
-struct Unit {
-    int fd = -1, viewer = -1;
-    std::atomic<bool> quit{false};
-    std::string sent;
-    // Sends once the viewer has read everything before it.
-    bool send_piece(const std::string& piece) {
+std::atomic<bool> quit{false};
+std::string report, path; // the log file, removed at exit
+
+// Whatever waits on fd: what the unit sent and the viewer left unread, or what the viewer sent.
+std::string drain(int fd) {
+    std::string text;
+    char buffer[4096];
+    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
+        text.append(buffer, static_cast<size_t>(n));
+    return text;
+}
+
+// The unit on fd: the replies, each after a command line when asked to; then it closes.
+void play(int fd, int viewer, const std::vector<Reply>* replies, bool after_commands,
+          std::string* sent) {
+    auto send_piece = [&](const std::string& piece) { // once the viewer has read the last
         int pending = 0;
         while (!quit && ioctl(viewer, FIONREAD, &pending) == 0 && pending > 0)
             std::this_thread::yield();
         if (quit || send(fd, piece.data(), piece.size(), MSG_NOSIGNAL) < 0) return false;
-        sent += piece;
-        return true;
-    }
-    // Reads the viewer's next command line. False when the viewer waits for more of the reply
-    // instead: its ticks go on and no command came before them (then its wait ends at once).
-    bool next_command() {
+        return *sent += piece, true;
+    };
+    // The viewer's next command line. False when it waits for more of the reply instead: its
+    // ticks go on and no command came before them (then its wait ends at once).
+    auto next_command = [&] {
         for (const unsigned long base = idle_ticks_waited;;) {
             bool waiting = idle_ticks_waited >= base + 2; // read before looking for a command
             int pending = 0;
@@ -75,73 +80,36 @@ struct Unit {
         for (char c = 0; c != '\r';) // sent whole, in one send
             if (recv(fd, &c, 1, 0) != 1) return false;
         return true;
-    }
-    // The replies, each after a command line when asked to; then the unit closes.
-    void play(const std::vector<Reply>* replies, bool after_commands) {
-        for (const Reply& reply : *replies) {
-            if (after_commands && !next_command()) return;
-            for (const std::string& piece : reply.pieces)
-                if (!send_piece(piece)) return;
-            while (!reply.endless.empty() && send_piece(reply.endless)) {
-            }
-            if (reply.close) break;
+    };
+    for (const Reply& reply : *replies) {
+        if (after_commands && !next_command()) return;
+        for (const std::string& piece : reply.pieces)
+            if (!send_piece(piece)) return;
+        while (!reply.endless.empty() && send_piece(reply.endless)) {
         }
-        shutdown(fd, SHUT_WR);
+        if (reply.close) break;
     }
-};
-
-std::string drain(int fd) {
-    std::string text;
-    char buffer[4096];
-    for (ssize_t n; (n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT)) > 0;)
-        text.append(buffer, static_cast<size_t>(n));
-    return text;
+    shutdown(fd, SHUT_WR);
 }
 
 // The viewer on one end of a socket pair, non-blocking as the link leaves its socket, and the
 // unit on the other. Gives what the unit sent, what the viewer left unread and what it sent.
 template <typename Viewer>
-std::array<std::string, 3> run(const std::vector<Reply>& replies, bool after_commands,
-                               Viewer viewer) {
+std::vector<std::string> run(const std::vector<Reply>& replies, bool after_commands,
+                             Viewer viewer) {
     int pair[2];
     if (socketpair(AF_UNIX, SOCK_STREAM, 0, pair) != 0) abort();
     fcntl(pair[0], F_SETFL, O_NONBLOCK);
-    tick_ms = 1;
-    Unit unit;
-    unit.fd = pair[1], unit.viewer = pair[0];
-    std::thread side(&Unit::play, &unit, &replies, after_commands);
+    tick_ms = 1, quit = false;
+    std::string sent;
+    std::thread unit(play, pair[1], pair[0], &replies, after_commands, &sent);
     viewer(pair[0]);
-    unit.quit = true;
-    side.join();
-    std::array<std::string, 3> seen = {unit.sent, drain(pair[0]), drain(pair[1])};
+    quit = true;
+    unit.join();
+    std::vector<std::string> seen = {sent, drain(pair[0]), drain(pair[1])};
     close(pair[0]), close(pair[1]);
     return seen;
 }
-
-// True when file is the first m bytes of sent (m passing ok) with k CR LF pairs inserted, k at
-// most 4, and each part before, between and after them at most bound bytes long.
-template <typename Ok>
-bool sent_with_line_ends(const std::string& file, const std::string& sent, size_t bound, Ok ok) {
-    // part[i][k]: where the part under way starts, as late as any alignment of the first i
-    // bytes with k pairs inserted allows (a later start leaves more room); -1: no alignment.
-    std::vector<std::array<long, 5>> part(file.size() + 1, {-1, -1, -1, -1, -1});
-    part[0][0] = 0;
-    for (size_t i = 0; i < file.size(); ++i) {
-        for (size_t k = 0; k <= 4; ++k) {
-            const long from = part[i][k];
-            if (from < 0) continue;
-            if (i - 2 * k < sent.size() && file[i] == sent[i - 2 * k] && i + 1 - from <= bound)
-                part[i + 1][k] = std::max(part[i + 1][k], from);
-            if (k < 4 && file.compare(i, 2, "\r\n") == 0) part[i + 2][k + 1] = long(i + 2);
-        }
-    }
-    for (size_t k = 0; k <= 4; ++k)
-        if (part[file.size()][k] >= 0 && ok(file.size() - 2 * k)) return true;
-    return false;
-}
-
-std::string report;
-std::string path; // the log file, removed at exit
 
 } // namespace
 
@@ -166,10 +134,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (op == 'x' && at < size) n = data[at++];
         std::string bytes(reinterpret_cast<const char*>(data) + at, std::min(n, size - at));
         at += bytes.size();
+        std::replace(bytes.begin(), bytes.end(), '\r', '\n');
         if (op == 'p' && !bytes.empty()) part->pieces.push_back(bytes);
-        if (op == 'P') part->pieces.push_back(DEVICE_PROMPT + std::string(" "));
-        if (op == 'l') part->pieces.push_back("login: ");
-        if (op == 'w') part->pieces.push_back("Password: ");
+        const char* fixed = op == 'P' ? "VORLIX:/# " : op == 'l' ? "login: " : "Password: ";
+        if (op == 'P' || op == 'l' || op == 'w') part->pieces.push_back(fixed);
         if (op == '|') part = &replies.back();
         if (part == &login[0]) continue;
         if (op == 'x') part->endless = bytes.empty() ? "x" : bytes;
@@ -180,30 +148,35 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     int logged_in = -1;
     auto login_seen =
         run(login, false, [&](int fd) { logged_in = login_handshake(fd, "admin\r", "vorlix\r"); });
-    if (logged_in != 0 && logged_in != 1) abort();
-    if (logged_in == 0 && login_seen[0].find(DEVICE_PROMPT) == std::string::npos) abort();
-    for (std::string rest = login_seen[2]; !rest.empty();) {
-        size_t word = rest.rfind("admin\r", 0) == 0 ? 6 : rest.rfind("vorlix\r", 0) == 0 ? 7 : 0;
-        if (word == 0) abort(); // anything but the user name and the password
-        rest.erase(0, word);
-    }
+    if (logged_in == 0 ? login_seen[0].find(DEVICE_PROMPT) == std::string::npos : logged_in != 1)
+        abort();
+    std::string rest = login_seen[2]; // nothing but the user name and the password
+    while (rest.rfind("admin\r", 0) == 0 || rest.rfind("vorlix\r", 0) == 0)
+        rest.erase(0, rest[0] == 'a' ? 6 : 7);
+    if (!rest.empty()) abort();
 
     bool in_step = true;
-    capture_reply_limit = limit;
-    report.clear();
+    capture_reply_limit = limit, report.clear();
     auto seen = run(replies, true, [&](int fd) {
         device.socket = fd;
         request_log_capture(path.c_str());
         in_step = poll_status(device);
         device.socket = NO_SOCKET;
     });
-    const size_t read = seen[0].size() - seen[1].size();
     std::ostringstream file;
     file << std::ifstream(path, std::ios::binary).rdbuf();
-    // Kept: every byte read, or when a bound was passed, all but the cut end of one piece.
-    if (!sent_with_line_ends(file.str(), seen[0], limit, [&](size_t m) {
-            return in_step ? m == read : m <= read && read - m < CHUNK_SIZE;
-        }))
+    // The parts between the viewer's CR LF, each within the bound, make the start of what came.
+    std::string text = file.str(), kept;
+    size_t parts = 0;
+    for (size_t at = 0, end = 0; at <= text.size(); at = end + 2, ++parts) {
+        end = std::min(text.find("\r\n", at), text.size());
+        if (end - at > limit) abort();
+        kept += text.substr(at, end - at);
+    }
+    const size_t read = seen[0].size() - seen[1].size();
+    if (parts > 5 || seen[0].compare(0, kept.size(), kept) != 0) abort();
+    // Every byte read, or when a bound was passed, all but the cut end of one piece.
+    if (in_step ? kept.size() != read : kept.size() > read || read - kept.size() >= CHUNK_SIZE)
         abort();
     if (!in_step && report.rfind("Failed To Generate Log File : ", 0) != 0) abort();
     return 0;
