@@ -169,9 +169,6 @@ struct Driver {
         return times > 1 ? flush(times - 1) : mark.from_outer_pump;
     }
     void quit(int code = 0) { PostThreadMessageA(ui_thread, WM_QUIT, code, 0); }
-    HWND focus() {
-        return get<HWND>([] { return GetFocus(); });
-    }
 
     HWND helper = nullptr;
     DWORD ui_thread = 0;
