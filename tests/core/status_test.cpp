@@ -159,7 +159,7 @@ TEST_F(PollCycle, NoneHardwareSkipsThePriorityAndOnlyAnInterfaceNameIsAskedBack)
         {"NONE", "RT5370", "eth1", "ifconfig eth1"}, {"MC7354", "NONE", "br-lan.1_x", "ifconfig br-lan.1_x"},
         {"MC7354", "RT5370", "fifteen_chars_x", "ifconfig fifteen_chars_x"},
         {"MC7354", "RT5370", "sixteen_chars_xy", "ifconfig wlan0"},
-        {"MC7354", "RT5370", "eth1;cmd pwrmode 2", "ifconfig wlan0"}, {"MC7354", "RT5370", "$(reboot)", "ifconfig wlan0"},
+        {"MC7354", "RT5370", "eth1;reboot", "ifconfig wlan0"}, {"MC7354", "RT5370", "$(reboot)", "ifconfig wlan0"},
         {"MC7354", "RT5370", "eth1 ", "ifconfig wlan0"}, {"MC7354", "RT5370", "", "ifconfig wlan0"}};
     // clang-format on
     for (const auto& c : cases) {
