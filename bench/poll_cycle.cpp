@@ -25,7 +25,8 @@ std::atomic<bool> counting{false};
 std::thread::id counted_thread;
 std::atomic<long> allocations{0};
 
-inline void note_allocation() {
+// Unused where a sanitizer owns malloc and nothing is counted.
+[[maybe_unused]] inline void note_allocation() {
     if (counting.load(std::memory_order_relaxed) && std::this_thread::get_id() == counted_thread)
         allocations.fetch_add(1, std::memory_order_relaxed);
 }
