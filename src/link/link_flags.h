@@ -15,6 +15,10 @@ extern std::atomic<uint32_t> request_flags;
 // pause) gives up on it.
 extern std::atomic<int> reconnect_request;
 
+// New settings saved ("Connect") or the PC resumed: raises reconnect_request and notes the
+// reason (REASON_NEW_SETTINGS or REASON_RESUMED) for the link's history.
+void raise_reconnect(int reason);
+
 inline void raise_request(uint32_t bit) {
     request_flags.fetch_or(bit);
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/link_flags.h"
+#include "link/link_state.h"
 #include "link/settings_file.h"
 #include "res/resource.h"
 #include "shell/main_window.h"
@@ -73,7 +74,7 @@ bool save_and_reconnect(HWND dialog) {
     }
     settings_read(device);
     // Only now, with the fields rewritten, may the worker reconnect.
-    reconnect_request = 1;
+    raise_reconnect(REASON_NEW_SETTINGS);
     return true;
 }
 

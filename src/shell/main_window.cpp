@@ -6,6 +6,7 @@
 
 #include "link/console_link.h"
 #include "link/link_flags.h"
+#include "link/link_state.h"
 #include "link/socket_layer.h"
 #include "link/supervisor.h"
 #include "res/resource.h"
@@ -161,7 +162,7 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         // Back from sleep the connection is likely dead: ask for a new one now, as new
         // settings do, rather than wait for the silence limit.
         if (wparam == PBT_APMRESUMEAUTOMATIC || wparam == PBT_APMRESUMESUSPEND)
-            reconnect_request = 1;
+            raise_reconnect(REASON_RESUMED);
         return TRUE;
     case WM_DPICHANGED:
     case WM_DISPLAYCHANGE:
