@@ -79,7 +79,8 @@ inline void install_recorders() {
                   [](bool add, bool logging) {
                       record(std::string("tray ") + "01"[add] + ' ' + "01"[logging]);
                   },
-                  [](const char* text) { record(std::string("report ") + text); }};
+                  [](const char* text) { record(std::string("report ") + text); },
+                  [](const char* text) { record(std::string("notice ") + text); }};
 }
 
 // The text blank-padded to width, as the views get it.
@@ -107,7 +108,7 @@ class UnitSession : public ::testing::Test {
     void TearDown() override {
         link_close(device);
         delete std::exchange(server, nullptr); // stops it
-        view_hooks = ViewHooks{nullptr, nullptr, nullptr};
+        view_hooks = ViewHooks{nullptr, nullptr, nullptr, nullptr};
         reset_globals(100, 1000);
     }
     // A fresh start with another stand-in, within one test.
