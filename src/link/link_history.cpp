@@ -2,6 +2,7 @@
 #include "link/link_history.h"
 
 #include <atomic>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -16,8 +17,9 @@ constexpr int kEventKinds = sizeof kEventWords / sizeof kEventWords[0];
 // Held only to copy entries in or out: never across a window message or a socket wait.
 std::mutex history_lock;
 LinkEvent events[HISTORY_EVENTS];
-int event_next = 0;  // slot of the next event
-int event_count = 0; // events held, at most HISTORY_EVENTS
+// Events ever added: event number n lives in slot n % HISTORY_EVENTS while n >= added - held.
+uint64_t events_added = 0;
+int events_held = 0; // at most HISTORY_EVENTS
 
 // Slot minute % HISTORY_MINUTES holds that minute; a slot whose minute is another is stale.
 struct MinuteSlot {
@@ -32,46 +34,67 @@ MinuteSlot minutes[HISTORY_MINUTES];
 
 std::atomic<uint32_t> generation{0};
 
-LinkEvent& newest_event() {
-    return events[(event_next + HISTORY_EVENTS - 1) % HISTORY_EVENTS];
+LinkEvent& event_number(uint64_t n) {
+    return events[n % HISTORY_EVENTS];
 }
 
-MinuteSlot& slot_for(int32_t minute) {
-    MinuteSlot& slot = minutes[static_cast<size_t>(minute % HISTORY_MINUTES)];
-    if (slot.minute != minute) {
-        memset(&slot, 0, sizeof slot);
-        slot.minute = minute;
-    }
-    return slot;
+// Times before 1970 count as its first minute; times past what an int32 minute holds, as
+// the last one.
+int32_t minute_of(int64_t t) {
+    const int64_t last = static_cast<int64_t>(INT32_MAX) * 60;
+    return static_cast<int32_t>((t < 0 ? 0 : t > last ? last : t) / 60);
+}
+
+MinuteSlot& slot_of(int32_t minute) {
+    // Minutes before the first one (24 hours back from a time near 1970) are negative.
+    return minutes[((minute % HISTORY_MINUTES) + HISTORY_MINUTES) % HISTORY_MINUTES];
 }
 
 // Local date and time of t: "YYYY-MM-DD HH:MM" and, with seconds, ":SS".
 void local_stamp(int64_t t, bool seconds, char* out, size_t size) {
-    time_t when = static_cast<time_t>(t);
-    const struct tm* local = localtime(&when);
-    if (local == nullptr) {
+    const time_t when = static_cast<time_t>(t);
+    struct tm local;
+#ifdef _WIN32
+    const bool ok = localtime_s(&local, &when) == 0;
+#else
+    const bool ok = localtime_r(&when, &local) != nullptr;
+#endif
+    if (!ok || local.tm_year < -1900 || local.tm_year > 9999 - 1900) {
         (void)snprintf(out, size, "?");
         return;
     }
-    if (seconds)
-        (void)snprintf(out, size, "%04d-%02d-%02d %02d:%02d:%02d", (local->tm_year + 1900) % 10000,
-                       (local->tm_mon + 1) % 100, local->tm_mday % 100, local->tm_hour % 100,
-                       local->tm_min % 100, local->tm_sec % 100);
-    else
-        (void)snprintf(out, size, "%04d-%02d-%02d %02d:%02d", (local->tm_year + 1900) % 10000,
-                       (local->tm_mon + 1) % 100, local->tm_mday % 100, local->tm_hour % 100,
-                       local->tm_min % 100);
+    const int n = snprintf(out, size, "%04d-%02d-%02d %02d:%02d", local.tm_year + 1900,
+                           local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min);
+    if (seconds && n > 0 && static_cast<size_t>(n) < size)
+        (void)snprintf(out + n, size - static_cast<size_t>(n), ":%02d", local.tm_sec);
 }
 
-// Appends like snprintf at out + *length, counting what does not fit, never past size.
+// Appends at out + *length while it fits before size - 1; *length counts the whole text.
 void append(char* out, size_t size, size_t* length, const char* text) {
-    size_t n = strlen(text);
-    if (*length < size) {
-        size_t room = size - 1 - *length;
-        memcpy(out + *length, text, n < room ? n : room);
-        out[*length + (n < room ? n : room)] = '\0';
+    const size_t n = strlen(text);
+    if (*length + 1 < size) {
+        const size_t room = size - 1 - *length;
+        const size_t take = n < room ? n : room;
+        memcpy(out + *length, text, take);
+        out[*length + take] = '\0';
     }
     *length += n;
+}
+
+// Minute i (0: the oldest) of the 24 hours ending with now's minute. Under the lock.
+void minute_at(int64_t now, int i, SignalMinute* m) {
+    const int32_t minute = minute_of(now) - (HISTORY_MINUTES - 1) + i;
+    const MinuteSlot& slot = slot_of(minute);
+    memset(m, 0, sizeof *m);
+    m->minute = minute;
+    if (slot.minute != minute) return;
+    m->no_link = slot.no_link;
+    m->samples = slot.samples;
+    if (slot.samples > 0) {
+        m->low = slot.low;
+        m->high = slot.high;
+        m->mean = static_cast<uint8_t>((slot.sum + slot.samples / 2u) / slot.samples);
+    }
 }
 
 } // namespace
@@ -81,56 +104,71 @@ const char* link_event_word(int kind) {
 }
 
 void history_add_event(int64_t now, int kind, const char* detail) {
+    if (kind < 0 || kind >= kEventKinds) return;
+    // The detail as stored: cut to its field, one line of the copied text whatever it holds.
+    char text[sizeof(LinkEvent::detail)];
+    (void)snprintf(text, sizeof text, "%s", detail != nullptr ? detail : "");
+    for (char* c = text; *c != '\0'; ++c)
+        if (static_cast<unsigned char>(*c) < ' ') *c = ' ';
     {
         std::lock_guard<std::mutex> guard(history_lock);
+        LinkEvent* last = events_held > 0 ? &event_number(events_added - 1) : nullptr;
         // A night of the same failed attempt is one line with a count, not one per attempt.
-        if (kind == EVENT_FAILED && event_count > 0) {
-            LinkEvent& last = newest_event();
-            if (last.kind == EVENT_FAILED &&
-                strncmp(last.detail, detail, sizeof last.detail - 1) == 0) {
-                ++last.count;
-                generation.fetch_add(1);
-                return;
-            }
+        if (kind == EVENT_FAILED && last != nullptr && last->kind == EVENT_FAILED &&
+            strcmp(last->detail, text) == 0) {
+            if (last->count < UINT32_MAX) ++last->count;
+        } else {
+            LinkEvent& e = event_number(events_added++);
+            memset(&e, 0, sizeof e);
+            e.when = now;
+            e.count = 1;
+            e.kind = static_cast<uint8_t>(kind);
+            memcpy(e.detail, text, sizeof e.detail);
+            if (events_held < HISTORY_EVENTS) ++events_held;
         }
-        LinkEvent& e = events[event_next];
-        memset(&e, 0, sizeof e);
-        e.when = now;
-        e.count = 1;
-        e.kind = static_cast<uint8_t>(kind);
-        (void)snprintf(e.detail, sizeof e.detail, "%s", detail);
-        event_next = (event_next + 1) % HISTORY_EVENTS;
-        if (event_count < HISTORY_EVENTS) ++event_count;
     }
     generation.fetch_add(1);
 }
 
 void history_link_back(int64_t now) {
+    bool ended = false;
     {
         std::lock_guard<std::mutex> guard(history_lock);
-        for (int i = 0; i < event_count; ++i) {
-            LinkEvent& e = events[(event_next + HISTORY_EVENTS - 1 - i) % HISTORY_EVENTS];
+        for (int i = 1; i <= events_held; ++i) {
+            LinkEvent& e = event_number(events_added - static_cast<uint64_t>(i));
             if (e.kind != EVENT_LOST) continue;
-            if (e.outage_s == 0)
-                e.outage_s = now > e.when ? static_cast<uint32_t>(now - e.when) : 1;
+            // Only the newest loss can still be open; 0 means open, so a loss ended within
+            // its own second counts one.
+            if (e.outage_s == 0) {
+                const int64_t length = now - e.when;
+                e.outage_s = length < 1            ? 1
+                             : length > UINT32_MAX ? UINT32_MAX
+                                                   : static_cast<uint32_t>(length);
+                ended = true;
+            }
             break;
         }
     }
-    generation.fetch_add(1);
+    if (ended) generation.fetch_add(1);
 }
 
 void history_add_signal(int64_t now, int percent) {
     {
         std::lock_guard<std::mutex> guard(history_lock);
-        MinuteSlot& slot = slot_for(static_cast<int32_t>(now / 60));
+        const int32_t minute = minute_of(now);
+        MinuteSlot& slot = slot_of(minute);
+        if (slot.minute != minute) { // a day old, or never used: start the minute afresh
+            memset(&slot, 0, sizeof slot);
+            slot.minute = minute;
+        }
         if (percent < 0) {
             slot.no_link = 1;
-        } else {
-            uint8_t p = static_cast<uint8_t>(percent > 100 ? 100 : percent);
+        } else if (slot.samples < UINT16_MAX) {
+            const uint8_t p = static_cast<uint8_t>(percent > 100 ? 100 : percent);
             if (slot.samples == 0 || p < slot.low) slot.low = p;
             if (slot.samples == 0 || p > slot.high) slot.high = p;
             slot.sum += p;
-            if (slot.samples < UINT16_MAX) ++slot.samples;
+            ++slot.samples;
         }
     }
     generation.fetch_add(1);
@@ -138,44 +176,24 @@ void history_add_signal(int64_t now, int percent) {
 
 int history_events(LinkEvent* out, int max) {
     std::lock_guard<std::mutex> guard(history_lock);
-    int n = event_count < max ? event_count : max;
+    const int n = max < 0 ? 0 : events_held < max ? events_held : max;
     // The newest n, oldest of them first.
     for (int i = 0; i < n; ++i)
-        out[i] = events[(event_next + HISTORY_EVENTS - n + i) % HISTORY_EVENTS];
+        out[i] = event_number(events_added - static_cast<uint64_t>(n - i));
     return n;
 }
 
 bool history_event_newest(int index, LinkEvent* out) {
     std::lock_guard<std::mutex> guard(history_lock);
-    if (index < 0 || index >= event_count) return false;
-    *out = events[(event_next + HISTORY_EVENTS - 1 - index) % HISTORY_EVENTS];
+    if (index < 0 || index >= events_held) return false;
+    *out = event_number(events_added - 1 - static_cast<uint64_t>(index));
     return true;
 }
 
 int history_event_count() {
     std::lock_guard<std::mutex> guard(history_lock);
-    return event_count;
+    return events_held;
 }
-
-namespace {
-
-// Minute i (0: the oldest) of the 24 hours ending with now's minute. Under the lock.
-void minute_at(int64_t now, int i, SignalMinute* m) {
-    const int32_t minute = static_cast<int32_t>(now / 60) - (HISTORY_MINUTES - 1) + i;
-    const MinuteSlot& slot = minutes[static_cast<size_t>(minute % HISTORY_MINUTES)];
-    memset(m, 0, sizeof *m);
-    m->minute = minute;
-    if (slot.minute != minute) return;
-    m->no_link = slot.no_link;
-    m->samples = slot.samples;
-    if (slot.samples > 0) {
-        m->low = slot.low;
-        m->high = slot.high;
-        m->mean = static_cast<uint8_t>((slot.sum + slot.samples / 2) / slot.samples);
-    }
-}
-
-} // namespace
 
 void history_signal(int64_t now, SignalMinute* out) {
     std::lock_guard<std::mutex> guard(history_lock);
@@ -192,15 +210,27 @@ size_t history_text(int64_t now, char* out, size_t size) {
     size_t length = 0;
     char line[128];
     char stamp[32];
-    // Copied one at a time: the lock is never held while the text grows.
-    const int count = history_event_count();
-    for (int i = count - 1; i >= 0; --i) {
+    // The events held when the copy starts, by number: one arriving meanwhile neither shifts
+    // nor repeats a line, and one dropped meanwhile is skipped. The lock is taken per entry,
+    // never while the text grows.
+    uint64_t first = 0;
+    uint64_t end = 0;
+    {
+        std::lock_guard<std::mutex> guard(history_lock);
+        end = events_added;
+        first = end - static_cast<uint64_t>(events_held);
+    }
+    for (uint64_t n = first; n < end; ++n) {
         LinkEvent e;
-        if (!history_event_newest(i, &e)) continue;
+        {
+            std::lock_guard<std::mutex> guard(history_lock);
+            if (n < events_added - static_cast<uint64_t>(events_held)) continue;
+            e = event_number(n);
+        }
         local_stamp(e.when, true, stamp, sizeof stamp);
         if (e.count > 1)
-            (void)snprintf(line, sizeof line, "%s\t%s\t%s (%u times)\r\n", stamp,
-                           link_event_word(e.kind), e.detail, static_cast<unsigned>(e.count));
+            (void)snprintf(line, sizeof line, "%s\t%s\t%s (%lu times)\r\n", stamp,
+                           link_event_word(e.kind), e.detail, static_cast<unsigned long>(e.count));
         else
             (void)snprintf(line, sizeof line, "%s\t%s\t%s\r\n", stamp, link_event_word(e.kind),
                            e.detail);
@@ -221,7 +251,7 @@ size_t history_text(int64_t now, char* out, size_t size) {
             (void)snprintf(line, sizeof line, "%s\tsignal\tno link\r\n", stamp);
         append(out, size, &length, line);
     }
-    return length;
+    return size == 0 || length < size ? length : size - 1;
 }
 
 void history_clear() {
@@ -229,8 +259,12 @@ void history_clear() {
         std::lock_guard<std::mutex> guard(history_lock);
         memset(events, 0, sizeof events);
         memset(minutes, 0, sizeof minutes);
-        event_next = 0;
-        event_count = 0;
+        events_added = 0;
+        events_held = 0;
     }
     generation.fetch_add(1);
 }
+
+static_assert(sizeof(LinkEvent) == 56 && sizeof(SignalMinute) == 12, "sizes the history counts");
+static_assert(sizeof events + sizeof minutes + sizeof(SignalMinute) * HISTORY_MINUTES < 100 * 1024,
+              "the history and a view's copy of the minutes stay under 100 KiB");

@@ -20,13 +20,14 @@ const char* link_event_word(int kind);
 constexpr int HISTORY_EVENTS = 1000;
 constexpr int HISTORY_MINUTES = 24 * 60;
 
-// 56 bytes: 1000 of them and the minutes stay well under 100 KiB.
+// 56 bytes. The rings take 56000 + 23040 bytes; with one SignalMinute[HISTORY_MINUTES] copy
+// (17280) for a view, 96320: under 100 KiB.
 struct LinkEvent {
     int64_t when;      // the first occurrence
     uint32_t outage_s; // EVENT_LOST: seconds until the link was back; 0 while still down
     uint32_t count;    // identical failed attempts in a row: one event, counted
     uint8_t kind;      // LinkEventKind
-    char detail[35];
+    char detail[35];   // cut to 34 characters; control characters become blanks
 };
 
 // One minute's signal. `samples` 0 and `no_link` 0: nothing known (the viewer was not
@@ -40,7 +41,7 @@ struct SignalMinute {
     uint16_t samples;
 };
 
-// Worker side.
+// Worker side. An unknown kind is ignored; a null detail is an empty one.
 void history_add_event(int64_t now, int kind, const char* detail);
 void history_link_back(int64_t now);               // ends the last EVENT_LOST that is still open
 void history_add_signal(int64_t now, int percent); // percent < 0: no link at this moment
@@ -56,7 +57,8 @@ void history_signal(int64_t now, SignalMinute* out);
 uint32_t history_generation();
 
 // The text for a support mail: the events oldest first, one a line
-// "YYYY-MM-DD HH:MM:SS<TAB>event<TAB>detail", then the minutes with data
+// "YYYY-MM-DD HH:MM:SS<TAB>event<TAB>detail" (a collapsed failure's detail ends with
+// " (N times)"), then the minutes with data
 // "YYYY-MM-DD HH:MM<TAB>signal<TAB>low mean high" (or "no link"), in local time, CR LF ends.
 // Returns the length written (cut to size - 1, always terminated); with size 0, the length
 // the whole text needs.
