@@ -8,13 +8,12 @@ DeviceRecord device;
 namespace {
 
 struct FieldInfo {
-    const char* name;
     size_t offset;
     int reset_width; // 0: never padded
 };
 
 #define FIELD(name, width)                                                                         \
-    { #name, offsetof(DeviceRecord, name), width }
+    { offsetof(DeviceRecord, name), width }
 // offsetof on a record with an atomic member is conditionally supported; g++ and clang
 // accept it for this standard-layout record.
 const FieldInfo kFields[STATUS_FIELD_COUNT] = {
@@ -44,10 +43,6 @@ void pad_field(char* field, int width) {
 
 StatusField* status_field_at(DeviceRecord& rec, int index) {
     return reinterpret_cast<StatusField*>(reinterpret_cast<char*>(&rec) + kFields[index].offset);
-}
-
-const char* status_field_name(int index) {
-    return kFields[index].name;
 }
 
 void reset_status() {

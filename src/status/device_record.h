@@ -63,6 +63,5 @@ void reset_status();
 // Zeroes the whole record, sets socket to -1 and blanks the status (main window creation).
 void device_record_init();
 
-// The status fields in record order, for code that walks all of them (views, tests).
+// The status fields in record order, for code that walks all of them.
 StatusField* status_field_at(DeviceRecord& rec, int index);
-const char* status_field_name(int index);

@@ -43,7 +43,8 @@ bool run_cycle(const std::vector<std::string>& replies) {
     bool ok = poll_status(device);
     shutdown(pair[0], SHUT_RDWR); // ends the unit's read
     unit.join();
-    close(pair[0]), close(pair[1]);
+    close(pair[0]);
+    close(pair[1]);
     device.socket = NO_SOCKET;
     return ok;
 }
@@ -73,7 +74,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (int i = 0; i < 18; ++i) // one reply per exchange
         replies.push_back(input.ConsumeRandomLengthString(room) + DEVICE_PROMPT + " ");
 
-    device_record_init(), request_flags = 0;
+    device_record_init();
+    request_flags = 0;
     const bool first = run_cycle(replies);
     const std::string after_first = fields();
     const bool second = run_cycle(replies);

@@ -17,18 +17,21 @@ const std::string kBlank(31, ' ');
 
 // The value control of each status field on the General page, then on the Wi-Fi page.
 // clang-format off
-const struct Row { int id; const char* field; } general_rows[] = {
-    {IDC_CELL_HARDWARE, "cell_hardware"}, {IDC_WIFI_HARDWARE, "wifi_hardware"},
-    {IDC_PRIORITY, "priority"}, {IDC_FIRMWARE_VERSION, "firmware_version"}, {IDC_IMEI, "imei"},
-    {IDC_MODEM_ID, "modem_id"}, {IDC_WWAN_IP, "wwan_ip"}, {IDC_SIGNAL_QUALITY, "signal_quality"},
-    {IDC_UPTIME, "uptime"}, {IDC_NETWORK_TYPE, "network_type"}, {IDC_DATA_SENT, "data_sent"},
-    {IDC_DATA_RECEIVED, "data_received"}, {IDC_DATA_TOTAL, "data_total"},
-    {IDC_LATITUDE, "latitude"}, {IDC_LONGITUDE, "longitude"},
-    {IDC_LAT_HEMISPHERE, "lat_hemisphere"}, {IDC_LON_HEMISPHERE, "lon_hemisphere"},
-    {IDC_SPEED, "speed"}, {IDC_ODOMETER, "odometer"}, {IDC_ACTIVITY_GROUP, "activity_caption"}},
-  wifi_rows[] = {{IDC_WIFI_MODE, "wifi_mode"}, {IDC_AP_SSID, "ap_ssid"}, {IDC_AP_MAC, "ap_mac"},
-    {IDC_TX_POWER, "tx_power"}, {IDC_LINK_QUALITY, "link_quality"}, {IDC_RX_POWER, "rx_power"},
-    {IDC_NOISE_LEVEL, "noise_level"}, {IDC_WIFI_IP, "wifi_ip"}};
+const struct Row { int id; char* field; } general_rows[] = {
+    {IDC_CELL_HARDWARE, device.cell_hardware}, {IDC_WIFI_HARDWARE, device.wifi_hardware},
+    {IDC_PRIORITY, device.priority}, {IDC_FIRMWARE_VERSION, device.firmware_version},
+    {IDC_IMEI, device.imei}, {IDC_MODEM_ID, device.modem_id}, {IDC_WWAN_IP, device.wwan_ip},
+    {IDC_SIGNAL_QUALITY, device.signal_quality}, {IDC_UPTIME, device.uptime},
+    {IDC_NETWORK_TYPE, device.network_type}, {IDC_DATA_SENT, device.data_sent},
+    {IDC_DATA_RECEIVED, device.data_received}, {IDC_DATA_TOTAL, device.data_total},
+    {IDC_LATITUDE, device.latitude}, {IDC_LONGITUDE, device.longitude},
+    {IDC_LAT_HEMISPHERE, device.lat_hemisphere}, {IDC_LON_HEMISPHERE, device.lon_hemisphere},
+    {IDC_SPEED, device.speed}, {IDC_ODOMETER, device.odometer},
+    {IDC_ACTIVITY_GROUP, device.activity_caption}},
+  wifi_rows[] = {{IDC_WIFI_MODE, device.wifi_mode}, {IDC_AP_SSID, device.ap_ssid},
+    {IDC_AP_MAC, device.ap_mac}, {IDC_TX_POWER, device.tx_power},
+    {IDC_LINK_QUALITY, device.link_quality}, {IDC_RX_POWER, device.rx_power},
+    {IDC_NOISE_LEVEL, device.noise_level}, {IDC_WIFI_IP, device.wifi_ip}};
 // clang-format on
 
 TEST(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
@@ -85,14 +88,16 @@ TEST(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
         EXPECT_EQ(shown(), 0);
         on_general("after CLOSE");
 
-        // While hidden: the worker's refresh, each field named by its text.
-        for (int i = 0; i < STATUS_FIELD_COUNT; ++i)
-            snprintf(*status_field_at(device, i), 32, "%s", status_field_name(i));
+        // While hidden: the worker's refresh, each field holding its control's id.
+        for (const Row& row : general_rows)
+            snprintf(row.field, 32, "%d", row.id);
+        for (const Row& row : wifi_rows)
+            snprintf(row.field, 32, "%d", row.id);
         refresh_status_window();
         for (const Row& row : general_rows)
-            EXPECT_EQ(text_of(general, row.id), row.field);
+            EXPECT_EQ(text_of(general, row.id), std::to_string(row.id));
         for (const Row& row : wifi_rows)
-            EXPECT_EQ(text_of(wifi, row.id), row.field);
+            EXPECT_EQ(text_of(wifi, row.id), std::to_string(row.id));
         // The caption follows a non-empty activity_caption and keeps it while empty.
         snprintf(device.activity_caption, sizeof(device.activity_caption), "Wi-Fi Activity");
         refresh_status_window();
