@@ -9,68 +9,77 @@
 #include <ctime>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 namespace {
 
-// 2024-03-01 00:00:00 UTC.
-const int64_t kMarch = 1709251200;
-
-std::vector<std::string> held_events() {
-    std::vector<LinkEvent> all(HISTORY_EVENTS + 1);
-    all.resize(static_cast<size_t>(history_events(all.data(), HISTORY_EVENTS + 1)));
-    std::vector<std::string> lines;
-    for (const LinkEvent& e : all)
-        lines.push_back(std::string(link_event_word(e.kind)) + "|" + e.detail + "|" +
-                        std::to_string(e.count) + "|" + std::to_string(e.outage_s));
-    return lines;
+// The events held, oldest first: "word|detail|count|outage ".
+std::string held() {
+    static LinkEvent all[HISTORY_EVENTS];
+    std::string text;
+    const int n = history_events(all, HISTORY_EVENTS);
+    for (int i = 0; i < n; ++i)
+        text += link_event_word(all[i].kind) + ("|" + std::string(all[i].detail)) + "|" +
+                std::to_string(all[i].count) + "|" + std::to_string(all[i].outage_s) + " ";
+    return text;
 }
 
-// Events with the details "0", "1", ...: the ring keeps the last 1000, oldest first.
+// Events with the details "0", "1", ...: the newest 1000 stay, oldest first.
 TEST(LinkHistory, TheEventRingKeepsTheNewestThousandInOrder) {
-    const struct {
-        int added, first;
-    } cases[] = {{0, 0}, {1, 0}, {1000, 0}, {1001, 1}, {2500, 1500}};
-    for (const auto& c : cases) {
+    for (int added : {0, 1000, 1001, 2500}) {
         history_clear();
-        for (int i = 0; i < c.added; ++i)
-            history_add_event(i, EVENT_CONNECTED, std::to_string(i).c_str());
-        std::vector<std::string> expected;
-        for (int i = c.first; i < c.added; ++i)
-            expected.push_back("connected|" + std::to_string(i) + "|1|0");
-        EXPECT_EQ(expected, held_events()) << c.added;
-        EXPECT_EQ(c.added - c.first, history_event_count());
+        std::string expected;
+        for (int i = 0; i < added; ++i) {
+            history_add_event(i, EVENT_RESUMED, std::to_string(i).c_str());
+            if (i >= added - 1000) expected += "resumed|" + std::to_string(i) + "|1|0 ";
+        }
+        EXPECT_EQ(expected, held());
+        EXPECT_EQ(std::min(added, 1000), history_event_count());
         LinkEvent newest{};
-        EXPECT_FALSE(history_event_newest(c.added - c.first, &newest));
-        EXPECT_EQ(c.added > 0, history_event_newest(0, &newest));
-        EXPECT_EQ(c.added > 0 ? std::to_string(c.added - 1) : "", newest.detail);
-        EXPECT_EQ(0, history_events(&newest, -1));
+        EXPECT_FALSE(history_event_newest(std::min(added, 1000), &newest));
+        EXPECT_EQ(added > 0, history_event_newest(0, &newest));
+        EXPECT_EQ(added > 0 ? std::to_string(added - 1) : "", newest.detail);
     }
 }
 
-// Operations at a second: 'F' failed, 'L' lost, 'C' connected, 'B' link back, '?' kind 99.
+// At a second: F failed, L lost, C connected, ? an unknown kind, B the link is back.
 TEST(LinkHistory, RepeatedFailuresAreOneEventAndALossEndsOnce) {
-    const std::string long_reason(40, 'r'), longer = long_reason + "x";
+    const std::string r40(40, 'r'), r41 = r40 + "x";
     const struct {
         std::vector<std::tuple<char, int64_t, const char*>> ops;
-        std::vector<std::string> held;
+        std::string held;
     } cases[] = {
-        {{{'F', 1, "refused"}, {'F', 16, "refused"}, {'F', 31, "refused"}}, {"failed|refused|3|0"}},
-        {{{'F', 1, "refused"}, {'F', 16, "no answer"}, {'F', 31, "refused"}},
-         {"failed|refused|1|0", "failed|no answer|1|0", "failed|refused|1|0"}},
-        {{{'F', 1, "refused"}, {'L', 2, "refused"}, {'F', 3, "refused"}, {'?', 4, "refused"}},
-         {"failed|refused|1|0", "lost|refused|1|0", "failed|refused|1|0"}},
-        {{{'L', 5, "unit\tsilent"}, {'L', 6, "unit\tsilent"}, {'F', 7, nullptr}, {'F', 8, ""}},
-         {"lost|unit silent|1|0", "lost|unit silent|1|0", "failed||2|0"}},
-        {{{'F', 1, long_reason.c_str()}, {'F', 2, longer.c_str()}},
-         {"failed|" + long_reason.substr(0, 34) + "|2|0"}},
-        // the newest loss ends once, at least 1 s long; an earlier one stays as it was
-        {{{'L', 100, "closed by the unit"}, {'F', 120, "refused"}, {'B', 160, ""}, {'B', 999, ""}},
-         {"lost|closed by the unit|1|60", "failed|refused|1|0"}},
-        {{{'L', 100, "a"}, {'L', 300, "b"}, {'B', 300, ""}, {'C', 301, "h:23"}, {'B', 400, ""}},
-         {"lost|a|1|0", "lost|b|1|1", "connected|h:23|1|0"}},
-        {{{'L', 5000000000, "a"}, {'B', 0, ""}, {'L', 0, "b"}, {'B', 5000000000, ""}},
-         {"lost|a|1|1", "lost|b|1|4294967295"}},
+        {{{'F', 1, "refused"},
+          {'F', 16, "refused"},
+          {'F', 31, "refused"},
+          {'F', 32, "no answer"},
+          {'F', 33, "refused"},
+          {'L', 34, "refused"},
+          {'F', 35, "refused"},
+          {'?', 36, "refused"}},
+         "failed|refused|3|0 failed|no answer|1|0 failed|refused|1|0 lost|refused|1|0 "
+         "failed|refused|1|0 "},
+        // cut to 34 characters, a tab made a blank, no detail an empty one
+        {{{'L', 5, "a\tb"},
+          {'L', 6, "a\tb"},
+          {'F', 7, r40.c_str()},
+          {'F', 8, r41.c_str()},
+          {'F', 9, nullptr},
+          {'F', 9, ""}},
+         "lost|a b|1|0 lost|a b|1|0 failed|" + r40.substr(6) + "|2|0 failed||2|0 "},
+        // only the newest loss ends, once, at least 1 s long, at most what its count holds
+        {{{'L', 50, "z"},
+          {'L', 100, "a"},
+          {'F', 120, "b"},
+          {'B', 160, ""},
+          {'B', 999, ""},
+          {'L', 300, "c"},
+          {'B', 300, ""},
+          {'L', 5000000000, "d"},
+          {'B', 0, ""}},
+         "lost|z|1|0 lost|a|1|60 failed|b|1|0 lost|c|1|1 lost|d|1|1 "},
+        {{{'L', 0, "e"}, {'B', 5000000000, ""}}, "lost|e|1|4294967295 "},
     };
     for (const auto& c : cases) {
         history_clear();
@@ -79,101 +88,90 @@ TEST(LinkHistory, RepeatedFailuresAreOneEventAndALossEndsOnce) {
                 history_link_back(when);
                 continue;
             }
-            const int kind = op == 'F'   ? EVENT_FAILED
-                             : op == 'L' ? EVENT_LOST
-                             : op == 'C' ? EVENT_CONNECTED
-                                         : 99;
-            history_add_event(when, kind, detail);
+            // C, L, F: the kinds 0 to 2; any other letter: -1
+            history_add_event(when, static_cast<int>(std::string("CLF").find(op)), detail);
         }
-        EXPECT_EQ(c.held, held_events()) << c.held[0];
+        EXPECT_EQ(c.held, held());
     }
 }
 
-// Samples at minutes back from `now`, 7 s into the minute; the minutes that hold anything,
-// "back:low mean high xsamples", with " no link" for a minute the link was down.
+// Samples 7 s into minutes back from now's; the minutes that hold anything, oldest first:
+// "back:low mean high samples no_link".
 TEST(LinkHistory, TheMinutesKeepADayOfLowMeanAndHigh) {
-    const int64_t minute = kMarch + 600; // a minute's start
+    const int64_t minute = 1709251800; // a minute's start
     const struct {
         int64_t now;
-        std::vector<std::pair<int, int>> samples; // minutes back (now's minute: 0), percent
+        std::vector<std::pair<int, int>> samples; // minutes back, percent
         std::string shown;
     } cases[] = {
-        {minute + 59, {{0, 40}, {0, 60}, {0, 65}}, "0:40 55 65 x3 "},
-        {minute,
-         {{0, 50}, {0, 51}, {1, 150}, {2, -1}, {3, 30}, {3, -1}, {3, 0}},
-         "3:0 15 30 x2 no link 2:no link 1:100 100 100 x1 0:50 51 51 x2 "},
+        {minute + 59,
+         {{0, 50}, {0, 51}, {1, 150}, {2, -1}, {3, 40}, {3, -1}, {3, 0}, {3, 65}},
+         "3:0 35 65 3 1 2:0 0 0 0 1 1:100 100 100 1 0 0:50 51 51 2 0 "},
         // a day back is gone; a slot that held it takes the new minute alone
         {minute,
-         {{1440, 90}, {1439, 20}, {700, -1}, {1445, 10}, {5, 70}},
-         "1439:20 20 20 x1 700:no link 5:70 70 70 x1 "},
-        {minute, {}, ""},
+         {{1440, 90}, {1439, 20}, {1445, 10}, {5, 70}},
+         "1439:20 20 20 1 0 5:70 70 70 1 0 "},
         // near 1970 the minutes before the first are empty; earlier times count as the first
-        {100, {{1, 5}, {3, 9}}, "1:5 7 9 x2 "},
+        {100, {{1, 5}, {3, 9}}, "1:5 7 9 2 0 "},
     };
     for (const auto& c : cases) {
         history_clear();
         for (const auto& [back, percent] : c.samples)
             history_add_signal(c.now - c.now % 60 - back * 60 + 7, percent);
-        std::vector<SignalMinute> minutes(HISTORY_MINUTES);
-        history_signal(c.now, minutes.data());
+        static SignalMinute minutes[HISTORY_MINUTES];
+        history_signal(c.now, minutes);
         std::string shown;
         for (int i = 0; i < HISTORY_MINUTES; ++i) {
-            const SignalMinute& m = minutes[static_cast<size_t>(i)];
+            const SignalMinute& m = minutes[i];
             EXPECT_EQ(c.now / 60 - HISTORY_MINUTES + 1 + i, m.minute);
-            if (m.samples == 0 && m.no_link == 0) continue;
-            shown += std::to_string(HISTORY_MINUTES - 1 - i) + ":";
-            if (m.samples > 0)
-                shown += std::to_string(m.low) + " " + std::to_string(m.mean) + " " +
-                         std::to_string(m.high) + " x" + std::to_string(m.samples) + " ";
-            if (m.no_link) shown += "no link ";
+            char line[64];
+            snprintf(line, sizeof line, "%d:%d %d %d %d %d ", HISTORY_MINUTES - 1 - i, m.low,
+                     m.mean, m.high, m.samples, m.no_link);
+            if (m.samples > 0 || m.no_link) shown += line;
         }
-        EXPECT_EQ(c.shown, shown) << c.shown;
+        EXPECT_EQ(c.shown, shown);
     }
 }
 
-// The whole text, then cut at a small size: always terminated, the length written.
+// The whole text, then cut at a size: always terminated, the length written returned.
 TEST(LinkHistory, TheCopiedTextListsEventsThenMinutesAndIsCutToSize) {
 #ifdef _WIN32
     _putenv("TZ=UTC");
-    _tzset();
 #else
     setenv("TZ", "UTC", 1);
-    tzset();
 #endif
+    tzset();
+    const int64_t march = 1709251200; // 2024-03-01 00:00:00 UTC
     history_clear();
-    history_add_event(kMarch + 3661, EVENT_CONNECTED, "192.168.1.1:23");
-    history_add_event(kMarch + 3700, EVENT_LOST, "unit silent");
-    history_link_back(kMarch + 3760);
+    history_add_event(march + 3661, EVENT_CONNECTED, "192.168.1.1:23");
     for (int i = 0; i < 3; ++i)
-        history_add_event(kMarch + 3705 + 15 * i, EVENT_FAILED, "refused");
-    history_add_signal(kMarch + 3720, 40);
-    history_add_signal(kMarch + 3725, 61);
-    history_add_signal(kMarch + 3780, -1);
-    history_add_signal(kMarch + 3600 - 86400, 80); // a day before now's minute
+        history_add_event(march + 3705 + 15 * i, EVENT_FAILED, "refused");
+    history_add_signal(march + 3720, 40);
+    history_add_signal(march + 3725, 61);
+    history_add_signal(march + 3780, -1);
     const std::string whole = "2024-03-01 01:01:01\tconnected\t192.168.1.1:23\r\n"
-                              "2024-03-01 01:01:40\tlost\tunit silent\r\n"
                               "2024-03-01 01:01:45\tfailed\trefused (3 times)\r\n"
                               "2024-03-01 01:02\tsignal\t40 51 61\r\n"
                               "2024-03-01 01:03\tsignal\tno link\r\n";
+    const size_t n = whole.size();
     const struct {
         size_t size;
         std::string text;
         size_t returned;
-    } cases[] = {{0, "", whole.size()},
-                 {1, "", 0},
+    } cases[] = {{0, "#", n},
                  {12, "2024-03-01 ", 11},
-                 {whole.size(), whole.substr(0, whole.size() - 1), whole.size() - 1},
-                 {whole.size() + 1, whole, whole.size()}};
+                 {n, whole.substr(0, n - 1), n - 1},
+                 {n + 1, whole, n}};
     for (const auto& c : cases) {
-        std::vector<char> out(c.size + 1, '#'); // one byte past the size that must stay
-        EXPECT_EQ(c.returned, history_text(kMarch + 3810, c.size ? out.data() : nullptr, c.size));
-        EXPECT_EQ(c.text, c.size ? out.data() : "") << c.size;
+        std::string out(c.size + 1, '#'); // the byte past the size stays
+        EXPECT_EQ(c.returned, history_text(march + 3810, c.size ? &out[0] : nullptr, c.size));
+        EXPECT_EQ(c.text, out.c_str());
         EXPECT_EQ('#', out[c.size]);
     }
 }
 
-// The worker adds events while the main thread copies them: every copy is whole (its
-// detail names its time), and the sanitizer sees the lock on both sides.
+// The worker adds events while the main thread copies them: every copy is whole (its detail
+// names its time), and the thread sanitizer sees the lock on both sides.
 TEST(LinkHistory, ACopyTakenWhileTheWorkerWritesIsNeverTorn) {
     history_clear();
     std::atomic<bool> done{false};
@@ -183,17 +181,14 @@ TEST(LinkHistory, ACopyTakenWhileTheWorkerWritesIsNeverTorn) {
             history_add_event(i, i % 2 ? EVENT_FAILED : EVENT_LOST, std::to_string(i).c_str());
         done = true;
     });
-    std::vector<char> text(HISTORY_EVENTS * 64);
+    static char text[HISTORY_EVENTS * 64];
     int torn = 0;
-    while (!done) {
-        LinkEvent e;
-        if (history_event_newest(0, &e) && std::to_string(e.when) != e.detail) ++torn;
-        history_text(0, text.data(), text.size());
-        copies.fetch_add(1, std::memory_order_relaxed);
+    for (LinkEvent e; !done; copies.fetch_add(1, std::memory_order_relaxed)) {
+        torn += history_event_newest(0, &e) && std::to_string(e.when) != e.detail;
+        history_text(0, text, sizeof text);
     }
     worker.join();
     EXPECT_EQ(0, torn);
-    EXPECT_EQ(HISTORY_EVENTS, history_event_count());
 }
 
 } // namespace
