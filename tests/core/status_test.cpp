@@ -98,9 +98,9 @@ TEST_F(PollCycle, OneCycleFillsEveryFieldAsksTheEighteenInOrderAFailureEndsIt) {
 }
 
 // One cycle of the frozen replies, then one in which the command prints the given output:
-// the fields that change, from the first one named (index in record order) on.
+// the fields that change, from the first one named (index in record order) on. That no value
+// outgrows its field is the fuzz target's (fuzz_poll_cycle).
 TEST_F(PollCycle, EachReplyRuleFillsItsFields) {
-    const std::string s50(50, '7'), s31(31, '7');
     const char *gps = "cmd gpsrmc", *wlan = "cmd wlan enable", *NA = "Not Available";
     const struct {
         const char* command;
@@ -110,7 +110,6 @@ TEST_F(PollCycle, EachReplyRuleFillsItsFields) {
     } cases[] = {
         {"cmd esn", "8012345\r\n", 0, {"8012345"}},
         {"cmd esn", "A100001234567\r\n", 0, {""}}, // a letter first
-        {"cmd esn", std::string(40, '9') + "\r\n", 0, {std::string(31, '9')}},
         {"cmd modemid", "cmd modemid -X\r\n", 1, {""}},
         {"cmd ipadr", "", 2, {""}},
         {kSignal, "%\r\n", 3, {""}},
@@ -129,12 +128,7 @@ TEST_F(PollCycle, EachReplyRuleFillsItsFields) {
          8,
          {"2304.5667", "N*51", "", "W", "41.4848 kph"}},
         {gps, "$GPRMC,,,123519,V\r\n", 8, {"", "N", "", "W"}},
-        {gps,
-         "$GPRMC,1,A,4916.45," + s50 + ",1," + s50 + ",1\r\n",
-         8,
-         {"49.2742", s31, "0.0167", s31, "1.8520 kph"}},
         {"uptime", " 12:10:05 up 3 min, load average: 0.08\r\n", 13, {"N/A"}}, // one blank
-        {"uptime", "up " + std::string(40, 'x') + ",  load\r\n", 13, {std::string(31, 'x')}},
         {"cmd ver", "", 14, {"VORLIX:/#"}},
         {"cmd rfstats", "rfdiag.network3g=1\r\nrfdiag.network4g=1\r\n", 15, {"4G"}},
         {"cmd rfstats", "rfdiag.network2g=1\r\n", 15, {"2G"}},
@@ -174,7 +168,6 @@ TEST_F(PollCycle, NoneHardwareSkipsThePriorityAndOnlyAnInterfaceNameIsAskedBack)
                  {0, 0, "fifteen_chars_x", "fifteen_chars_x"},
                  {0, 0, "sixteen_chars_xy", "wlan0"},
                  {0, 0, "eth1;reboot", "wlan0"},
-                 {0, 0, "eth1 ", "wlan0"},
                  {0, 0, "", "wlan0"}};
     for (const auto& c : cases) {
         unitsim::Config config = frozen();
