@@ -142,7 +142,7 @@ TEST(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
         }
         const std::string map = "null|open|https://www.google.com/maps?q=";
         EXPECT_EQ(d.get<std::vector<std::string>>([] { return shelltest::launches; }),
-                  (std::vector<std::string>{map + "latitude,+longitude|null|null|1",
+                  (std::vector<std::string>{map + "1022,+1023|null|null|1",
                                             map + kBlank + ",+" + kBlank + "|null|null|1"}));
         d.quit();
     });
