@@ -98,8 +98,8 @@ TEST_F(PollCycle, OneCycleFillsEveryFieldAsksTheEighteenInOrderAFailureEndsIt) {
 }
 
 // One cycle of the frozen replies, then one in which the command prints the given output:
-// the fields that change, from the first one named (index in record order) on. That no value
-// outgrows its field is the fuzz target's (fuzz_poll_cycle).
+// the fields that change, from the first one named (index in record order) on. Values cut to
+// their field are the fuzz target's (fuzz_poll_cycle, its seed long_values).
 TEST_F(PollCycle, EachReplyRuleFillsItsFields) {
     const char *gps = "cmd gpsrmc", *wlan = "cmd wlan enable", *NA = "Not Available";
     const struct {
