@@ -224,7 +224,8 @@ size_t history_text(int64_t now, char* out, size_t size) {
         LinkEvent e;
         {
             std::lock_guard<std::mutex> guard(history_lock);
-            if (n < events_added - static_cast<uint64_t>(events_held)) continue;
+            if (n < events_added - static_cast<uint64_t>(events_held) || n >= events_added)
+                continue; // dropped meanwhile, or the history was cleared
             e = event_number(n);
         }
         local_stamp(e.when, true, stamp, sizeof stamp);
