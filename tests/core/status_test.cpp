@@ -23,8 +23,8 @@ TEST(DeviceRecord, ResetBlanksEveryStatusFieldToItsWidthAndPaddingStaysInside) {
         std::string f = *status_field_at(device, i);
         widths += (f.find_first_not_of(' ') == f.npos ? std::to_string(f.size()) : f) + " ";
     }
-    EXPECT_EQ(widths, "31 31 31 31 20 20 31 31 31 31 31 31 31 31 31 31 31 31 31 0 " +
-                          std::string("31 31 31 31 31 31 31 31 "));
+    EXPECT_EQ(widths, "31 31 31 31 20 20 31 31 31 31 31 31 31 31 31 31 31 31 31 0 "
+                      "31 31 31 31 31 31 31 31 ");
     EXPECT_EQ(std::string("10.0.0.1"), device.ip);
     StatusField f;
     memset(f, 'y', sizeof f); // unterminated: padding must not run past the field
@@ -86,7 +86,6 @@ TEST_F(PollCycle, OneCycleFillsEveryFieldAsksTheEighteenInOrderAFailureEndsIt) {
     config.firmware = "5.0.1";
     config.ssid = "OTHER-AP";
     server->set_config(config);
-    server->clear_faults();
     unitsim::Fault cut;
     cut.command = "cmd gpsrmc";
     cut.close_after = 4;
