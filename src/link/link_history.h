@@ -43,7 +43,7 @@ struct SignalMinute {
 
 // Worker side. An unknown kind is ignored; a null detail is an empty one.
 void history_add_event(int64_t now, int kind, const char* detail);
-void history_link_back(int64_t now);               // ends the last EVENT_LOST that is still open
+void history_link_back(int64_t now);               // ends the newest EVENT_LOST if still open
 void history_add_signal(int64_t now, int percent); // percent < 0: no link at this moment
 
 // Main-thread side: copies, oldest first. Returns how many were copied.
