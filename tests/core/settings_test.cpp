@@ -6,6 +6,9 @@
 #include "link/settings_file.h"
 
 #include <cstring>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 namespace fs = std::filesystem;
 using namespace ts;
