@@ -523,12 +523,17 @@ TEST_F(Shell, DialogConfigurationShowsTheStoredValuesOnlyConnectWritesAndAboutSh
         }
         SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_CLEARADDRESS, 0, 0);
         SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+        // Typed over the whole text: the user name stops at 21 characters, the port takes
+        // no letter.
         HWND name = GetDlgItem(dialog, IDC_USERNAME);
+        HWND port_box = GetDlgItem(dialog, IDC_PORT);
+        SendMessageA(name, EM_SETSEL, 0, -1);
         SendMessageA(name, EM_REPLACESEL, 0,
                      reinterpret_cast<LPARAM>("abcdefghijklmnopqrstuvwxyz"));
-        SendDlgItemMessageA(dialog, IDC_PORT, WM_CHAR, '7', 0);
-        SendDlgItemMessageA(dialog, IDC_PORT, WM_CHAR, 'x', 0);
-        EXPECT_EQ(text_of(name) + "|" + text_of(dialog, IDC_PORT), "abcdefghijklmnopqrstu|237");
+        SendMessageA(port_box, EM_SETSEL, 0, -1);
+        SendMessageA(port_box, WM_CHAR, '7', 0);
+        SendMessageA(port_box, WM_CHAR, 'x', 0);
+        EXPECT_EQ(text_of(name) + "|" + text_of(port_box), "abcdefghijklmnopqrstu|7");
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_EQ(refusals.stop(), (Texts{port, port, port, port, port, user, user, word, word,

@@ -50,17 +50,21 @@ const struct Row {
                  {IDC_NOISE_LEVEL, "noise_level"},
                  {IDC_WIFI_IP, "wifi_ip"}};
 
-// The launch recorder stands in for the browser while it lives: this user's handler of
-// https links.
+// The launch recorder stands in for the browser while it lives: the handler of https links.
 struct BrowserStandIn {
-    const char* key = "Software\\Classes\\https\\shell\\open\\command";
+    const char* key = "https\\shell\\open\\command";
+    char saved[MAX_PATH] = "";
     BrowserStandIn() {
-        std::string command = "\"" + shelltest::recorder_path() + "\" \"%1\"";
-        RegSetKeyValueA(HKEY_CURRENT_USER, key, nullptr, REG_SZ, command.c_str(),
-                        static_cast<DWORD>(command.size() + 1));
+        DWORD size = sizeof(saved);
+        RegGetValueA(HKEY_CLASSES_ROOT, key, nullptr, RRF_RT_REG_SZ, nullptr, saved, &size);
+        set("\"" + shelltest::recorder_path() + "\" \"%1\"");
         DeleteFileA(shelltest::launch_mark().c_str());
     }
-    ~BrowserStandIn() { RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Classes\\https"); }
+    ~BrowserStandIn() { set(saved); }
+    void set(const std::string& command) {
+        RegSetKeyValueA(HKEY_CLASSES_ROOT, key, nullptr, REG_SZ, command.c_str(),
+                        static_cast<DWORD>(command.size() + 1));
+    }
 };
 
 TEST(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
