@@ -41,7 +41,7 @@ class MainWindow : public shelltest::ShellTest {
     HWND window_ = nullptr;
 };
 
-TEST_F(MainWindow, CreationHidingTrayClicksAndExit) {
+TEST_F(MainWindow, CreationHidingAndExit) {
     reconnect_request = 1;
     create();
     EXPECT_EQ(reconnect_request.load(), 0);
@@ -53,16 +53,14 @@ TEST_F(MainWindow, CreationHidingTrayClicksAndExit) {
     ShowWindow(window_, SW_SHOW);
     SendMessageA(window_, WM_CLOSE, 0, 0);
     EXPECT_FALSE(IsWindowVisible(window_));
-    EXPECT_FALSE(shelltest::take_quit());
     // Exit with Cancel leaves everything running; with OK the worker stops and the program
     // quits with 0.
-    shelltest::Responder boxes("VORLIX Viewer", {IDCANCEL});
+    shelltest::Responder boxes("VORLIX Viewer", {IDCANCEL, IDOK});
     run_tray_command(IDM_EXIT);
-    EXPECT_EQ(boxes.stop(), Texts{"Are you sure you want to terminate this program?"});
     EXPECT_TRUE(worker_runs());
     EXPECT_FALSE(shelltest::take_quit());
-    shelltest::Responder ok("VORLIX Viewer", {IDOK});
     run_tray_command(IDM_EXIT);
+    EXPECT_EQ(boxes.stop(), Texts(2, "Are you sure you want to terminate this program?"));
     EXPECT_EQ(worker_thread, nullptr);
     int code = -7;
     EXPECT_TRUE(shelltest::take_quit(&code));
@@ -78,7 +76,6 @@ HANDLE refresh_entered = nullptr;
 void refresh_through_label() {
     SetEvent(refresh_entered);
     SetWindowTextA(refresh_label, "refreshed");
-    refresh_views();
 }
 
 TEST_F(MainWindow, CaptureReportIsTheMainThreadsBoxAndExitFromItStopsTheWorker) {
@@ -99,7 +96,6 @@ TEST_F(MainWindow, CaptureReportIsTheMainThreadsBoxAndExitFromItStopsTheWorker) 
         HWND box = shelltest::wait_dialog("VORLIX Viewer");
         EXPECT_EQ(text_of(box, 0xFFFF), "Generated Log File : " + log);
         EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
-        EXPECT_EQ(GetWindowThreadProcessId(box, nullptr), d.ui_thread);
         EXPECT_TRUE(unit.wait_commands(unit.stats().commands.size() + 18, 5000)); // a query
         d.call([&] {
             // Not pumping: the next refresh to start waits in its send to the label.
@@ -130,7 +126,6 @@ TEST_F(MainWindow, ExitGoesOnWhenTheWorkerDoesNotStop) {
     ASSERT_TRUE(shelltest::pump_until([] { return stuck.load(); }));
     SendMessageA(window_, WM_DESTROY, 0, 0);
     // Exit went on without the worker (still stuck), which the process end takes with it.
-    ASSERT_NE(worker_thread, nullptr);
     EXPECT_TRUE(worker_runs());
     EXPECT_FALSE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
     EXPECT_TRUE(shelltest::take_quit());
@@ -145,7 +140,7 @@ long shown_width() {
     ICONINFO info;
     BITMAP bitmap = {};
     if (!GetIconInfo(tray_data.hIcon, &info)) return 0;
-    GetObjectA(info.hbmColor ? info.hbmColor : info.hbmMask, sizeof(bitmap), &bitmap);
+    GetObjectA(info.hbmColor, sizeof(bitmap), &bitmap);
     DeleteObject(info.hbmColor);
     DeleteObject(info.hbmMask);
     return bitmap.bmWidth;
@@ -158,11 +153,9 @@ TEST_F(MainWindow, TrayIconFollowsTheDpiAndAResumeAsksForANewLink) {
     HDC screen = GetDC(nullptr);
     const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
     ReleaseDC(nullptr, screen);
-    const long expected = dpi * 16 / 96; // as Windows sets them: 16, 20, 24, 32 pixels
     WNDCLASSA main_class;
     ASSERT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), "VORLIXViewerClass__", &main_class));
     update_tray(true, false);
-    EXPECT_EQ(shown_width(), expected) << dpi << " DPI";
     RECT suggested = {0, 0, 350, 525};
     const struct {
         UINT message;
@@ -174,7 +167,6 @@ TEST_F(MainWindow, TrayIconFollowsTheDpiAndAResumeAsksForANewLink) {
                   {WM_DISPLAYCHANGE, 32, 0, 1},
                   {WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 1, 0},
                   {WM_SETTINGCHANGE, 0, 0, 1},
-                  {WM_POWERBROADCAST, PBT_APMPOWERSTATUSCHANGE, 0, 0},
                   {taskbar_created_message, 0, 0, 1}};
     for (const auto& e : events) {
         NOTIFYICONDATAA gone = tray_data; // a new taskbar knows no icons
@@ -185,7 +177,7 @@ TEST_F(MainWindow, TrayIconFollowsTheDpiAndAResumeAsksForANewLink) {
         CallWindowProcA(main_class.lpfnWndProc, owner_, e.message, e.wparam, rect);
         EXPECT_EQ(reconnect_request.load(), e.reconnect) << e.message << " " << e.wparam;
         EXPECT_EQ(tray_icon_loads, loads + e.loads) << e.message;
-        EXPECT_EQ(shown_width(), expected) << e.message;
+        EXPECT_EQ(shown_width(), dpi / 6) << e.message; // 16 pixels at 96 DPI, 32 at 192
         EXPECT_TRUE(shelltest::tray_icon_present(owner_, TRAY_ICON_ID)) << e.message;
     }
 }
@@ -196,17 +188,6 @@ const char kConfig[] = "Configuration Settings";
 const char kStored[] =
     "IP=\"192.168.1.1\"\r\nPORT=\"23\"\r\nUSERNAME=\"admin\"\r\nPASSWORD=\"pw\"\r\n";
 
-// Types `name` into the real Save dialog's file name box and presses `button`; returns the
-// name the dialog offered.
-std::string save_as(HWND save, int button, const std::string& name) {
-    HWND combo = FindWindowExA(GetDlgItem(save, 1148), nullptr, "ComboBox", nullptr);
-    HWND edit = FindWindowExA(combo, nullptr, "Edit", nullptr);
-    std::string offered = text_of(edit);
-    SetWindowTextA(edit, name.c_str());
-    PostMessageA(save, WM_COMMAND, button, 0);
-    return offered;
-}
-
 // A private settings file read into the record and the tray icon up.
 class Shell : public shelltest::ShellTest {
   protected:
@@ -216,18 +197,11 @@ class Shell : public shelltest::ShellTest {
         settings_read(device);
         update_tray(true, false);
     }
-    // Fields as the poll cycle leaves them: blank-filled to 31 characters.
+    // A field as the poll cycle leaves it: blank-filled to 31 characters.
     static void set(char* field, const char* text) {
         snprintf(field, sizeof(StatusField), "%s", text);
         pad_field(field, 31);
     }
-    int icon_for(const char* wwan_ip, const char* signal) {
-        set(device.wwan_ip, wwan_ip);
-        set(device.signal_quality, signal);
-        update_tray(false, false);
-        return last_tray_icon;
-    }
-    std::string tip() const { return tray_data.szTip; }
     // Runs a command while a responder answers its boxes; returns their texts. Every box is
     // modal inside the command, so all have been seen when it returns.
     Texts run(int id, std::vector<int> buttons = {}) {
@@ -239,63 +213,64 @@ class Shell : public shelltest::ShellTest {
     // the UI thread from within the dialog's modal loop; `inside` ends the dialog.
     void open(int command, const char* title, const std::function<void(HWND)>& inside) {
         shelltest::Driver d;
-        bool ran = false;
-        d.run(
-            [&] {
-                if (HWND dialog = shelltest::wait_dialog(title))
-                    d.call([&] {
-                        inside(dialog);
-                        ran = true;
-                    });
-            },
-            [&] { run_tray_command(command); });
-        EXPECT_TRUE(ran) << title;
+        d.run([&] {
+            d.post([&] { run_tray_command(command); });
+            HWND dialog = shelltest::wait_dialog(title);
+            ASSERT_NE(dialog, nullptr) << title;
+            d.call([&] { inside(dialog); });
+        });
+    }
+    // Types the log's name into the real Save dialog and presses `button`; returns the name
+    // the dialog offered.
+    std::string save(HWND dialog, int button) {
+        HWND combo = FindWindowExA(GetDlgItem(dialog, 1148), nullptr, "ComboBox", nullptr);
+        HWND edit = FindWindowExA(combo, nullptr, "Edit", nullptr);
+        std::string offered = text_of(edit);
+        SetWindowTextA(edit, log_.c_str());
+        PostMessageA(dialog, WM_COMMAND, button, 0);
+        return offered;
     }
     std::string stored() { return shelltest::read_file(shelltest::private_settings_path()); }
     std::string log_ = shelltest::private_settings_path() + ".TXT";
 };
 
-// ---- tray icon and tooltip ---------------------------------------------------------------
-
 TEST_F(Shell, TrayIconTableAtItsEdgesEachLoadedOnlyOnAChangeAndTheTooltipCut) {
-    update_tray(true, false); // blank status
-    EXPECT_EQ(last_tray_icon, 135);
+    EXPECT_EQ(last_tray_icon, 135); // blank status
     const struct {
         const char *ip, *signal;
         int icon;
-    } table[] = {{"10.1.2.3", "35 %", 130},  {"10.1.2.3", "36 %", 131}, {"10.1.2.3", "55 %", 131},
-                 {"10.1.2.3", "56 %", 132},  {"10.1.2.3", "75 %", 132}, {"10.1.2.3", "76 %", 133},
-                 {"10.1.2.3", "100 %", 133}, {"10.1.2.3", "0 %", 134},  {"10.1.2.3", "1 %", 130},
-                 {"10.1.2.3", "", 134},      {"10.1.2.3", "N/A", 134},  {"", "75 %", 135},
-                 {" 10.1.2.3", "75 %", 135}, {"0.0.0.0", "75 %", 139},  {"0.0.0.0", "", 139}};
-    for (const auto& row : table)
-        EXPECT_EQ(icon_for(row.ip, row.signal), row.icon) << "'" << row.ip << "' " << row.signal;
+    } table[] = {{"1.1.1.1", "35 %", 130}, {"1.1.1.1", "36 %", 131},  {"1.1.1.1", "55 %", 131},
+                 {"1.1.1.1", "56 %", 132}, {"1.1.1.1", "75 %", 132},  {"1.1.1.1", "76 %", 133},
+                 {"1.1.1.1", "0 %", 134},  {"1.1.1.1", "1 %", 130},   {"1.1.1.1", "N/A", 134},
+                 {"1.1.1.1", "", 134},     {" 1.1.1.1", "75 %", 135}, {"", "75 %", 135},
+                 {"0.0.0.0", "75 %", 139}, {"1.1.1.1", "60 %", 132}};
+    for (const auto& row : table) {
+        set(device.wwan_ip, row.ip);
+        set(device.signal_quality, row.signal);
+        update_tray(false, false);
+        EXPECT_EQ(last_tray_icon, row.icon) << "'" << row.ip << "' " << row.signal;
+    }
     // The same icon is not loaded again; a change loads the new one and destroys the old.
-    ASSERT_EQ(icon_for("10.1.2.3", "60 %"), 132);
     HICON first = tray_data.hIcon;
     int loads = tray_icon_loads;
-    EXPECT_EQ(icon_for("10.1.2.3", "70 %"), 132);
+    set(device.signal_quality, "70 %");
+    update_tray(false, false);
     EXPECT_EQ(tray_icon_loads, loads);
-    EXPECT_EQ(icon_for("10.1.2.3", "80 %"), 133);
+    // The tooltip trims the three fields in place, and is cut with "Logging...".
+    set(device.imei, "1234  5");
+    set(device.signal_quality, "40 %");
+    refresh_views(); // the worker's refresh (no status window exists here)
     EXPECT_EQ(tray_icon_loads, loads + 1);
     ICONINFO info;
     EXPECT_FALSE(GetIconInfo(first, &info)) << "the replaced icon was not destroyed";
-    // The tooltip trims the three fields in place, and is cut with "Logging...".
-    set(device.imei, "1234  5");
-    set(device.wwan_ip, "100.100.100.100");
-    update_tray(true, false);
-    EXPECT_EQ(tip(), "IMEI: 1234  5\nWWAN IP: 100.100.100.100\nRSSI: 80 %");
-    EXPECT_EQ(std::string(device.imei), "1234  5");
+    EXPECT_STREQ(tray_data.szTip, "IMEI: 1234  5\nWWAN IP: 1.1.1.1\nRSSI: 40 %");
+    EXPECT_STREQ(device.imei, "1234  5");
     set(device.imei, "123456789012345");
+    set(device.wwan_ip, "100.100.100.100");
     update_tray(false, true); // 67 characters with "Logging...": cut to 63
-    EXPECT_EQ(tip(), "Logging...\nIMEI: 123456789012345\nWWAN IP: 100.100.100.100\nRSSI:");
-    // The worker's refresh brings the tray up to date (no status window exists here).
-    set(device.signal_quality, "40 %");
-    refresh_views();
-    EXPECT_EQ(last_tray_icon, 131);
+    EXPECT_STREQ(tray_data.szTip,
+                 "Logging...\nIMEI: 123456789012345\nWWAN IP: 100.100.100.100\nRSSI:");
 }
-
-// ---- tray menu -------------------------------------------------------------------------------
 
 // Each command with the link up or down and the answer given in the real Save dialog (or a
 // second Log File from within it, or the link lost while it is open): the boxes it shows,
@@ -304,7 +279,7 @@ TEST_F(Shell, MenuCommandsAskConfirmAndRefuseAsTheLinkAndTheirAnswersDecide) {
     const char question[] = "Are you sure you want to powercycle your VORLIX?";
     const char refused[] = "Unable to perform powercycle. Please make sure the ethernet cable is "
                            "properly connected.";
-    enum { save, cancel, reenter, drop };
+    enum { saved, cancel, reenter, drop };
     const struct {
         int command;
         bool linked;
@@ -314,11 +289,11 @@ TEST_F(Shell, MenuCommandsAskConfirmAndRefuseAsTheLinkAndTheirAnswersDecide) {
         uint32_t requests;
         size_t saves;
     } cases[] = {
-        {IDM_POWERCYCLE, false, save, {IDOK}, {question, refused}, 0, 0},
-        {IDM_POWERCYCLE, true, save, {IDCANCEL}, {question}, 0, 0},
-        {IDM_POWERCYCLE, true, save, {IDOK}, {question}, REQUEST_POWER_CYCLE, 0},
-        {IDM_LOGFILE, false, save, {}, {kNoLog}, 0, 0},
-        {IDM_LOGFILE, true, save, {}, {}, REQUEST_LOG_CAPTURE, 1},
+        {IDM_POWERCYCLE, false, saved, {IDOK}, {question, refused}, 0, 0},
+        {IDM_POWERCYCLE, true, saved, {IDCANCEL}, {question}, 0, 0},
+        {IDM_POWERCYCLE, true, saved, {IDOK}, {question}, REQUEST_POWER_CYCLE, 0},
+        {IDM_LOGFILE, false, saved, {}, {kNoLog}, 0, 0},
+        {IDM_LOGFILE, true, saved, {}, {}, REQUEST_LOG_CAPTURE, 1},
         {IDM_LOGFILE, true, cancel, {}, {}, 0, 1},
         {IDM_LOGFILE, true, drop, {}, {kNoLog}, 0, 1},
         {IDM_LOGFILE, true, reenter, {}, {}, REQUEST_LOG_CAPTURE, 1},
@@ -331,7 +306,7 @@ TEST_F(Shell, MenuCommandsAskConfirmAndRefuseAsTheLinkAndTheirAnswersDecide) {
         shelltest::Responder saves("Save Log As...", {}, [&](HWND box) {
             if (c.how == reenter) d.call([] { run_tray_command(IDM_LOGFILE); });
             if (c.how == drop) device.socket = NO_SOCKET;
-            return save_as(box, c.how == cancel ? IDCANCEL : IDOK, log_);
+            return save(box, c.how == cancel ? IDCANCEL : IDOK);
         });
         EXPECT_EQ(run(c.command, c.buttons), c.boxes) << c.command << " " << c.how;
         EXPECT_EQ(saves.stop().size(), c.saves) << c.command << " " << c.how;
@@ -354,8 +329,7 @@ TEST_F(Shell, MenuLogFileOffersTheImeiNameOfTheDay) {
     device.socket = 5;
     set(device.imei, "123456789012345");
     std::string before = today();
-    shelltest::Responder saves("Save Log As...", {},
-                               [&](HWND box) { return save_as(box, IDCANCEL, ""); });
+    shelltest::Responder saves("Save Log As...", {}, [&](HWND box) { return save(box, IDCANCEL); });
     run_tray_command(IDM_LOGFILE);
     Texts offered = saves.stop();
     ASSERT_EQ(offered.size(), 1u);
@@ -375,8 +349,6 @@ TEST_F(Shell, MenuLogFileOffersTheImeiNameOfTheDay) {
 // With a telnet.exe in the current directory, only the system's own client is started, by
 // its full path, in the system directory, with the stored address and port as numbers.
 TEST_F(Shell, MenuTelnetStartsOnlyTheSystemsClient) {
-    const char no_client[] =
-        "Unable to open telnet session. Please make sure telnet client is installed.";
     char system_dir[MAX_PATH];
     GetSystemDirectoryA(system_dir, sizeof(system_dir));
     const std::string system_telnet = system_dir + std::string("\\telnet.exe");
@@ -384,21 +356,21 @@ TEST_F(Shell, MenuTelnetStartsOnlyTheSystemsClient) {
     CreateDirectoryA(here.c_str(), nullptr);
     ASSERT_TRUE(CopyFileA(shelltest::recorder_path().c_str(), (here + "\\telnet.exe").c_str(), 0));
     SetCurrentDirectoryA(here.c_str());
-    DeleteFileA(shelltest::launch_mark().c_str());
-    EXPECT_EQ(run(IDM_TELNET), Texts{no_client}); // none in the system directory
+    EXPECT_EQ(run(IDM_TELNET), Texts{"Unable to open telnet session. Please make sure telnet "
+                                     "client is installed."}); // none in the system directory
     ASSERT_TRUE(CopyFileA(shelltest::recorder_path().c_str(), system_telnet.c_str(), 0));
+    snprintf(device.port, 32, "023");
+    DeleteFileA(shelltest::launch_mark().c_str());
+    EXPECT_EQ(run(IDM_TELNET), Texts{});
+    EXPECT_EQ(shelltest::wait_launch(), system_telnet + "|192.168.1.1 23|" + system_dir);
+    // Only four decimal octets without leading zeros: nothing else reaches the client.
     snprintf(device.ip, 32, "1.2.3.4 & calc");
     EXPECT_EQ(run(IDM_TELNET), Texts{"Unable to open telnet session. The IP address or port in "
                                      "the connection settings is not valid."});
-    snprintf(device.ip, 32, "192.168.1.1");
-    snprintf(device.port, 32, "023");
-    EXPECT_EQ(run(IDM_TELNET), Texts{});
-    EXPECT_EQ(shelltest::wait_launch(), system_telnet + "|192.168.1.1 23|" + system_dir);
     DeleteFileA(system_telnet.c_str());
     SetCurrentDirectoryA(start_dir_);
     DeleteFileA((here + "\\telnet.exe").c_str());
     RemoveDirectoryA(here.c_str());
-    // Only four decimal octets without leading zeros: nothing else reaches the client.
     char out[32];
     for (const char* ip : {"192.168.01.1", "256.1.1.1", "1.2.3", "1.2.3.4.5", " 1.2.3.4"})
         EXPECT_FALSE(telnet_parameters(ip, "23", out, sizeof(out))) << ip;
@@ -409,12 +381,13 @@ TEST_F(Shell, MenuTelnetStartsOnlyTheSystemsClient) {
 // Opened inside the Save dialog, the status window's never-ending loop would keep the
 // dialog's answer from arriving: the first opening waits until the command has returned.
 TEST_F(Shell, MenuFirstStatusOpeningWaitsUntilTheCommandWhoseDialogIsOpenHasReturned) {
+    if (status_window_handle()) GTEST_SKIP() << "the status window exists: ctest runs it alone";
     device.socket = 5;
     shelltest::Driver d;
     shelltest::Responder saves("Save Log As...", {}, [&](HWND box) {
         d.call([] { request_status_window(); }); // the tray's left click
         std::string during = status_window_handle() ? "opened" : "waits";
-        save_as(box, IDOK, log_);
+        save(box, IDOK);
         return during;
     });
     DWORD ui_thread = GetCurrentThreadId();
@@ -431,59 +404,46 @@ TEST_F(Shell, MenuFirstStatusOpeningWaitsUntilTheCommandWhoseDialogIsOpenHasRetu
     EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_LOG_CAPTURE));
 }
 
-// ---- the configuration and About dialogs ---------------------------------------------------
-
-// The address as the control itself reports it: "fields a.b.c.d".
-std::string address_of(HWND dialog) {
-    DWORD a = 0;
-    LRESULT n =
-        SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&a));
-    return std::to_string(n) + " " + std::to_string(a >> 24) + "." + std::to_string(a >> 16 & 255) +
-           "." + std::to_string(a >> 8 & 255) + "." + std::to_string(a & 255);
+// The address the dialog's address control holds.
+DWORD address_of(HWND dialog) {
+    DWORD address = 0;
+    SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_GETADDRESS, 0,
+                        reinterpret_cast<LPARAM>(&address));
+    return address;
 }
 
 TEST_F(Shell, DialogConfigurationShowsTheStoredValuesOnlyConnectWritesAndAboutShowsTheVersion) {
-    // Cancel, Escape and the close box write nothing; each look also tries to open it again.
-    for (int way = 0; way < 3; ++way) {
+    // Escape and the close box write nothing; each look also tries to open it again.
+    for (UINT close : {WM_KEYDOWN, WM_SYSCOMMAND}) {
         open(IDM_CONFIG, kConfig, [&](HWND dialog) {
-            EXPECT_EQ(address_of(dialog), "4 192.168.1.1");
+            EXPECT_EQ(address_of(dialog), MAKEIPADDRESS(192, 168, 1, 1));
             EXPECT_EQ(text_of(dialog, IDC_PORT) + text_of(dialog, IDC_USERNAME) +
                           text_of(dialog, IDC_PASSWORD),
                       "23adminpw");
             run_tray_command(IDM_CONFIG);
             EXPECT_EQ(shelltest::dialogs_titled(kConfig), 1);
-            if (way == 0) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-            if (way == 1) PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
-            if (way == 2) PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+            if (close == WM_KEYDOWN) PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+            if (close == WM_SYSCOMMAND) PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
         });
-        EXPECT_EQ(stored(), kStored);
-        EXPECT_EQ(reconnect_request.load(), 0);
-        EXPECT_EQ(config_dialog, nullptr);
     }
+    EXPECT_EQ(config_dialog, nullptr);
     // "Connect" with a field the worker cannot use: one box naming it, the dialog stays
     // open, nothing is saved. Typing stops at what a read keeps; the port takes digits only.
     const char* port = "Please enter a Port from 1 to 65535.";
     const char* user = "Please enter a Username of 1 to 21 characters, without double quotes.";
     const char* word = "Please enter a Password of 1 to 21 characters, without double quotes.";
-    const struct {
-        const char *port, *user, *password;
-    } unusable[] = {{"0", "admin", "pw"},
-                    {"70000", "admin", "pw"},
-                    {"23 ", "admin", "pw"},
-                    {"abc", "admin", "pw"},
-                    {"", "admin", "pw"},
-                    {"23", "", "pw"},
-                    {"23", "ad\"min", "pw"},
-                    {"23", "admin", ""},
-                    {"23", "admin", "1234567890123456789012"}};
+    const char* unusable[][3] = {{"0", "admin", "pw"},   {"70000", "admin", "pw"},
+                                 {"23 ", "admin", "pw"}, {"", "admin", "pw"},
+                                 {"23", "", "pw"},       {"23", "ad\"min", "pw"},
+                                 {"23", "admin", ""},    {"23", "admin", "pppppppppppppppppppppp"}};
     shelltest::Responder refusals("VORLIX Viewer");
     open(IDM_CONFIG, kConfig, [&](HWND dialog) {
-        for (const auto& u : unusable) {
-            SetDlgItemTextA(dialog, IDC_PORT, u.port);
-            SetDlgItemTextA(dialog, IDC_USERNAME, u.user);
-            SetDlgItemTextA(dialog, IDC_PASSWORD, u.password);
+        for (const auto& fields : unusable) {
+            const int ids[] = {IDC_PORT, IDC_USERNAME, IDC_PASSWORD};
+            for (int i = 0; i < 3; ++i)
+                SetDlgItemTextA(dialog, ids[i], fields[i]);
             SendMessageA(dialog, WM_COMMAND, IDOK, 0); // returns once the box is answered
-            EXPECT_TRUE(IsWindowVisible(dialog)) << u.port << u.user << u.password;
+            EXPECT_TRUE(IsWindowVisible(dialog)) << fields[0] << fields[1] << fields[2];
         }
         SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_CLEARADDRESS, 0, 0);
         SendMessageA(dialog, WM_COMMAND, IDOK, 0);
@@ -500,15 +460,12 @@ TEST_F(Shell, DialogConfigurationShowsTheStoredValuesOnlyConnectWritesAndAboutSh
         EXPECT_EQ(text_of(name) + "|" + text_of(port_box), "abcdefghijklmnopqrstu|7");
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
-    EXPECT_EQ(refusals.stop(), (Texts{port, port, port, port, port, user, user, word, word,
+    EXPECT_EQ(refusals.stop(), (Texts{port, port, port, port, user, user, word, word,
                                       "Please enter the unit's IP Address."}));
     EXPECT_EQ(stored(), kStored);
     EXPECT_EQ(reconnect_request.load(), 0);
-    // Connect writes the file and reconnects: a typed address is saved as the control holds
-    // it; a stored address that is no dotted quad shows blank fields.
-    snprintf(device.ip, sizeof(device.ip), "1.2.3.4 & calc");
+    // Connect writes the file and reconnects, with the address as the control holds it.
     open(IDM_CONFIG, kConfig, [&](HWND dialog) {
-        EXPECT_EQ(address_of(dialog), "0 0.0.0.0");
         SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 0, 0, 254));
         PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     });
@@ -520,7 +477,6 @@ TEST_F(Shell, DialogConfigurationShowsTheStoredValuesOnlyConnectWritesAndAboutSh
     settings_set_path((shelltest::private_settings_path() + ".gone\\telnet.conf").c_str());
     shelltest::Responder box("VORLIX Viewer");
     open(IDM_CONFIG, kConfig, [](HWND dialog) {
-        SetDlgItemTextA(dialog, IDC_PORT, "2424");
         SendMessageA(dialog, WM_COMMAND, IDOK, 0);
         EXPECT_TRUE(IsWindowVisible(dialog));
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
@@ -528,7 +484,6 @@ TEST_F(Shell, DialogConfigurationShowsTheStoredValuesOnlyConnectWritesAndAboutSh
     EXPECT_EQ(box.stop(), Texts{"Unable to save the connection settings. Please make sure "
                                 "telnet.conf can be written."});
     EXPECT_EQ(reconnect_request.load(), 0);
-    EXPECT_STREQ(device.port, "23");
     // About shows the version once, ignores Escape and closes with OK.
     open(IDM_ABOUT, "About", [](HWND dialog) {
         EXPECT_EQ(text_of(GetWindow(GetDlgItem(dialog, IDC_ABOUT_ICON), GW_HWNDNEXT)),
