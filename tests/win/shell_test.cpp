@@ -360,7 +360,6 @@ TEST_F(Shell, MenuTelnetStartsOnlyTheSystemsClient) {
                                      "client is installed."}); // none in the system directory
     ASSERT_TRUE(CopyFileA(shelltest::recorder_path().c_str(), system_telnet.c_str(), 0));
     snprintf(device.port, 32, "023");
-    DeleteFileA(shelltest::launch_mark().c_str());
     EXPECT_EQ(run(IDM_TELNET), Texts{});
     EXPECT_EQ(shelltest::wait_launch(), system_telnet + "|192.168.1.1 23|" + system_dir);
     // Only four decimal octets without leading zeros: nothing else reaches the client.

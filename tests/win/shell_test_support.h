@@ -53,14 +53,11 @@ inline HWND find_dialog(const char* title) {
     dialogs_titled(title, &found);
     return found;
 }
-// Waits (up to 10 s, letting this thread's sent messages through) for that dialog.
+// Waits (up to 10 s) for that dialog; from a thread other than the dialog's.
 inline HWND wait_dialog(const char* title) {
     HWND found = nullptr;
-    MSG message;
-    for (int i = 0; i < 2000 && !(found = find_dialog(title)); ++i) {
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    for (int i = 0; i < 2000 && !(found = find_dialog(title)); ++i)
         Sleep(5);
-    }
     return found;
 }
 // Dispatches this thread's messages, posted ones too, until done() (at most 10 s).
@@ -125,10 +122,9 @@ struct Driver {
     }
     ~Driver() { DestroyWindow(helper); }
 
-    // UI thread: runs script on its own thread; meanwhile runs body (which must pump, e.g. a
-    // modal dialog that the script ends) or, without a body, pumps until the script is done.
-    // Returns the number of quit messages that reached the outer pump.
-    int run(const std::function<void()>& script, const std::function<void()>& body = {}) {
+    // UI thread: runs script on its own thread and pumps until it is done. Returns the
+    // number of quit messages that reached this pump.
+    int run(const std::function<void()>& script) {
         std::atomic<bool> finished{false};
         int quits = 0;
         std::thread t([&] {
@@ -137,8 +133,7 @@ struct Driver {
             PostMessageA(helper, WM_NULL, 0, 0);
         });
         MSG msg;
-        if (body) body();
-        for (BOOL got; !body && !finished && (got = GetMessageA(&msg, nullptr, 0, 0)) != -1;) {
+        for (BOOL got; !finished && (got = GetMessageA(&msg, nullptr, 0, 0)) != -1;) {
             quits += got == 0;
             outer_lparam = got ? msg.lParam : 0;
             TranslateMessage(&msg);
@@ -204,34 +199,31 @@ struct Driver {
     }
 };
 
-// What the launch recorder (put in the system's place) wrote: "its path|its arguments|its
-// folder", waited for up to 10 s; empty when nothing was started.
-inline std::string launch_mark() {
+inline std::string temp_path(const char* name) {
     char dir[MAX_PATH] = "";
     GetTempPathA(sizeof(dir), dir);
-    return dir + std::string("vorlix-launch.txt");
-}
-inline std::string recorder_path() {
-    return std::string("Z:") + LAUNCH_RECORDER;
-}
-
-// A settings file of this process only, under the temporary directory.
-inline std::string private_settings_path() {
-    char dir[MAX_PATH] = "";
-    GetTempPathA(sizeof(dir), dir);
-    return dir + std::string("shell-tests-") + std::to_string(GetCurrentProcessId()) + ".conf";
+    return dir + std::string(name);
 }
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
+// A settings file of this process only.
+inline std::string private_settings_path() {
+    return temp_path("shell-tests-") + std::to_string(GetCurrentProcessId()) + ".conf";
+}
+// What the launch recorder (put in the system's place) wrote: "its path|its arguments|its
+// folder", waited for up to 10 s; empty when nothing was started.
 inline std::string wait_launch() {
-    for (int i = 0;
-         i < 1000 && GetFileAttributesA(launch_mark().c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+    const std::string mark = temp_path("vorlix-launch.txt");
+    for (int i = 0; i < 1000 && GetFileAttributesA(mark.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
         Sleep(10);
-    std::string seen = read_file(launch_mark());
-    DeleteFileA(launch_mark().c_str());
+    std::string seen = read_file(mark);
+    DeleteFileA(mark.c_str());
     return seen;
+}
+inline std::string recorder_path() {
+    return std::string("Z:") + LAUNCH_RECORDER;
 }
 
 // Whether the shell has an icon for (window, id): NIM_MODIFY succeeds only for one.
