@@ -142,8 +142,7 @@ TEST_F(Viewer, StatusWindowFollowsTheUnitNewSettingsMoveItAndExitEndsWithZero) {
     const std::string other_port = std::to_string(other.start(0));
     start_with_status();
     ASSERT_TRUE(shows("123456789012345"));
-    EXPECT_EQ(text_of(status, 1039), "192.168.10.1"); // the Wi-Fi page's last value
-    choose(5);                                        // "Connection Configuration"
+    choose(5); // "Connection Configuration"
     HWND config = nullptr;
     ASSERT_TRUE(wait_until(
         [&] { return config = window_of(pid, "#32770", "Configuration Settings"); }, 5000));
