@@ -361,6 +361,7 @@ TEST_F(Shell, MenuTelnetStartsOnlyTheSystemsClient) {
     CreateDirectoryA(here.c_str(), nullptr);
     ASSERT_TRUE(CopyFileA(shelltest::recorder_path().c_str(), (here + "\\telnet.exe").c_str(), 0));
     SetCurrentDirectoryA(here.c_str());
+    DeleteFileA(system_telnet.c_str()); // left by a run that stopped half-way
     EXPECT_EQ(run(IDM_TELNET), Texts{"Unable to open telnet session. Please make sure telnet "
                                      "client is installed."}); // none in the system directory
     ASSERT_TRUE(CopyFileA(shelltest::recorder_path().c_str(), system_telnet.c_str(), 0));
