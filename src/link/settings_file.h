@@ -17,9 +17,9 @@ void strip_line_ends(char* text, size_t n);
 // else ("023", as a stored file may hold it, is 23). The one rule of the worker, the telnet
 // command and the configuration dialog, so none of them takes a port the others refuse.
 bool settings_port(const char* text, int* port);
-// The longest texts a read keeps whole: a longer one is cut and the login then fails.
-const int SETTINGS_ADDRESS_MAX = 27;
-const int SETTINGS_LOGIN_MAX = 21; // user name and password
+// The longest user name and password a read keeps whole: a longer one is cut and the login
+// then fails.
+const int SETTINGS_LOGIN_MAX = 21;
 
 // The worker's consistent view of the four fields while the main thread may rewrite them.
 struct LinkSettings {
