@@ -222,8 +222,9 @@ inline std::string wait_launch() {
     DeleteFileA(mark.c_str());
     return seen;
 }
+// Built on Linux, the path is a Unix one: Wine shows the root as drive Z:.
 inline std::string recorder_path() {
-    return std::string("Z:") + LAUNCH_RECORDER;
+    return std::string(LAUNCH_RECORDER[0] == '/' ? "Z:" : "") + LAUNCH_RECORDER;
 }
 
 // Whether the shell has an icon for (window, id): NIM_MODIFY succeeds only for one.
