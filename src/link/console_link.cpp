@@ -21,20 +21,6 @@ uint16_t port_to_net(int port) {
     return net;
 }
 
-// Only a decimal port 1 to 65535, as the telnet command takes it. Any other text fails the
-// attempt: "65559" or "23x" must never reach some other port.
-bool port_number(const char* text, int* port) {
-    int value = 0;
-    int digits = 0;
-    for (; *text >= '0' && *text <= '9'; ++text) {
-        if (++digits > 5) return false;
-        value = value * 10 + (*text - '0');
-    }
-    if (*text != '\0' || digits == 0 || value < 1 || value > 65535) return false;
-    *port = value;
-    return true;
-}
-
 bool give_up() {
     return reconnect_request.load() != 0 || stop_requested();
 }
@@ -62,7 +48,7 @@ intptr_t link_open(DeviceRecord& rec) {
     LinkSettings settings;
     settings_snapshot(rec, &settings);
     int port = 0;
-    if (!port_number(settings.port, &port)) return NO_SOCKET;
+    if (!settings_port(settings.port, &port)) return NO_SOCKET;
     if (!net_startup()) return NO_SOCKET;
     sock_t s = sock_tcp();
     if (s == -1) {

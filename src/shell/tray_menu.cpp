@@ -3,12 +3,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include <shellapi.h>
+
 #include "link/link_flags.h"
 #include "link/settings_file.h"
 #include "res/resource.h"
 #include "shell/common_libraries.h"
 #include "shell/main_window.h"
-#include "shell/shell_seams.h"
 #include "shell/tray_icon.h"
 #include "status/device_record.h"
 #include "status/device_requests.h"
@@ -38,8 +39,8 @@ void refuse(const char* text) {
     MessageBoxA(main_window, text, APP_TITLE, MB_OK | MB_ICONWARNING);
 }
 
-// A decimal number of 1 to max_digits digits without a leading zero, at most limit.
-// Advances text past it.
+// An address octet: a decimal number of 1 to max_digits digits without a leading zero, at
+// most limit. Advances text past it.
 bool take_number(const char*& text, int max_digits, unsigned limit, unsigned* value) {
     if (text[0] < '0' || text[0] > '9') return false;
     if (text[0] == '0' && text[1] >= '0' && text[1] <= '9') return false;
@@ -93,19 +94,16 @@ void command_telnet() {
                     APP_TITLE, MB_OK | MB_ICONWARNING);
         return;
     }
-    // Both programs by full path in the system directory: a cmd.exe or telnet.exe lying in
-    // the current directory (where a log was saved) or on PATH is never the one run.
+    // The system's own client by its full path, started in the system directory: a
+    // telnet.exe in the current directory (a zip unpacked in Downloads, a log's folder) or on
+    // PATH is never the one run, as it would be through cmd and the bare word "telnet".
     char system_dir[MAX_PATH];
     UINT length = GetSystemDirectoryA(system_dir, sizeof(system_dir));
-    char cmd[MAX_PATH + 16];
-    char found[MAX_PATH];
-    if (length == 0 || length >= sizeof(system_dir) ||
-        snprintf(cmd, sizeof(cmd), "%s\\cmd.exe", system_dir) >= static_cast<int>(sizeof(cmd)) ||
-        search_path_fn(system_dir, "telnet.exe", nullptr, sizeof(found), found, nullptr) == 0) {
-        MessageBoxA(nullptr, kNoTelnet, APP_TITLE, MB_OK);
-        return;
-    }
-    HINSTANCE result = shell_execute_fn(nullptr, "open", cmd, parameters, nullptr, SW_SHOWNORMAL);
+    char telnet[MAX_PATH + 16];
+    HINSTANCE result = nullptr; // a failure, unless started below
+    if (length > 0 && length < sizeof(system_dir) &&
+        snprintf(telnet, sizeof(telnet), "%s\\telnet.exe", system_dir) < int(sizeof(telnet)))
+        result = ShellExecuteA(nullptr, "open", telnet, parameters, system_dir, SW_SHOWNORMAL);
     if (reinterpret_cast<INT_PTR>(result) <= 32) MessageBoxA(nullptr, kNoTelnet, APP_TITLE, MB_OK);
 }
 
@@ -137,7 +135,7 @@ void command_log_file() {
     // OFN_NOCHANGEDIR: the folder the user saves in must not become the current directory.
     save.Flags = OFN_PATHMUSTEXIST | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
 
-    if (get_save_file_name_fn(&save)) {
+    if (load_and_get_save_file_name(&save)) {
         // The link may have gone while the dialog was open.
         if (!connected()) {
             refuse(kNoLogLink);
@@ -179,13 +177,10 @@ bool parse_dotted_address(const char* text, unsigned octet[4]) {
 bool telnet_parameters(const char* ip, const char* port, char* out, size_t size) {
     if (size > 0) out[0] = '\0';
     unsigned octet[4];
-    if (!parse_dotted_address(ip, octet)) return false;
-    unsigned port_number = 0;
-    const char* text = port;
-    if (!take_number(text, 5, 65535, &port_number) || *text != '\0' || port_number == 0)
-        return false;
-    int written = snprintf(out, size, " /C telnet %u.%u.%u.%u %u", octet[0], octet[1], octet[2],
-                           octet[3], port_number);
+    int port_number = 0;
+    if (!parse_dotted_address(ip, octet) || !settings_port(port, &port_number)) return false;
+    int written =
+        snprintf(out, size, "%u.%u.%u.%u %d", octet[0], octet[1], octet[2], octet[3], port_number);
     if (written < 0 || static_cast<size_t>(written) >= size) {
         if (size > 0) out[0] = '\0';
         return false;

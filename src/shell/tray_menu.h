@@ -24,9 +24,9 @@ void request_status_window();
 // status field itself may be passed.
 void default_log_name(const char* imei, const struct tm& when, char* out, size_t size);
 
-// The parameters of "cmd" for a telnet session: " /C telnet A.B.C.D PORT", printed from the
-// parsed numbers. False (out empty) unless ip is four decimal numbers 0..255 without leading
-// zeros and port a number 1..65535, so nothing but digits, dots and blanks reach the shell.
+// The parameters of the system's telnet client: "A.B.C.D PORT", printed from the parsed
+// numbers. False (out empty) unless ip is four decimal numbers 0..255 without leading zeros
+// and port one settings_port takes, so nothing but digits, dots and a blank reach it.
 bool telnet_parameters(const char* ip, const char* port, char* out, size_t size);
 
 // Four decimal numbers 0..255 without leading zeros, joined by dots and nothing else.

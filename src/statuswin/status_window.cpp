@@ -8,7 +8,7 @@
 
 #include "resource.h"
 #include "shell/common_libraries.h"
-#include "shell/shell_seams.h"
+#include <shellapi.h>
 #include "status/device_record.h"
 #include "statuswin/tab_host.h"
 
@@ -127,7 +127,7 @@ static void open_location_map() {
     // Both fields go in as stored, padding blanks included.
     snprintf(map_url, sizeof(map_url), "https://%s/maps?q=%s,+%s", map_host, device.latitude,
              device.longitude);
-    shell_execute_fn(nullptr, "open", map_url, nullptr, nullptr, SW_SHOWNORMAL);
+    ShellExecuteA(nullptr, "open", map_url, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
 static void init_status_dialog(HWND dialog) {

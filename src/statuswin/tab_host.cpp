@@ -5,7 +5,6 @@
 
 #include <cstdlib>
 
-CreatePageFn create_page_fn = CreateDialogParamA;
 HBRUSH page_brush = nullptr;
 
 // The host of the window now being served; main thread only.
@@ -82,7 +81,7 @@ void tab_host_init(TabHost* host, HWND tab, const char* const* titles, const LPC
     for (int i = 0; i < count; ++i) {
         item.pszText = const_cast<char*>(titles[i]);
         SendMessageA(tab, TCM_INSERTITEMA, i, reinterpret_cast<LPARAM>(&item));
-        host->pages[i] = create_page_fn(instance, templates[i], parent, tab_page_proc, 0);
+        host->pages[i] = CreateDialogParamA(instance, templates[i], parent, tab_page_proc, 0);
         SetWindowLongPtrA(host->pages[i], GWLP_USERDATA, reinterpret_cast<LONG_PTR>(tab));
         if (host->stretch_pages)
             host->place_stretched(tab, i);

@@ -31,11 +31,6 @@ struct DisplayArea {
     int height;
 };
 
-// Creates a page from its template (CreateDialogParamA); tests put in one that also
-// builds pages from templates held in memory.
-typedef HWND(WINAPI* CreatePageFn)(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM);
-extern CreatePageFn create_page_fn;
-
 // The one white brush of all pages; null until the first page is initialised.
 extern HBRUSH page_brush;
 

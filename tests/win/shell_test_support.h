@@ -1,6 +1,6 @@
 // Helpers of the UI tests: finding, reading and answering windows the way a user would,
-// driving the UI thread from a script thread, the launch seam, a private settings file, and
-// the fixtures of the shell tests.
+// driving the UI thread from a script thread, what the launch recorder saw, a private
+// settings file, and the fixtures of the shell tests.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
@@ -21,7 +21,6 @@
 #include "link/link_flags.h"
 #include "link/settings_file.h"
 #include "shell/main_window.h"
-#include "shell/shell_seams.h"
 #include "shell/tray_icon.h"
 #include "status/device_record.h"
 #include "unitsim.h"
@@ -54,30 +53,32 @@ inline HWND find_dialog(const char* title) {
     dialogs_titled(title, &found);
     return found;
 }
-// Waits (up to 10 s, letting this thread's sent messages through) for that dialog.
+// Waits (up to 10 s) for that dialog; from a thread other than the dialog's.
 inline HWND wait_dialog(const char* title) {
     HWND found = nullptr;
-    MSG message;
-    for (int i = 0; i < 2000 && !(found = find_dialog(title)); ++i, Sleep(5))
-        PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+    for (int i = 0; i < 2000 && !(found = find_dialog(title)); ++i)
+        Sleep(5);
     return found;
 }
 // Dispatches this thread's messages, posted ones too, until done() (at most 10 s).
 inline bool pump_until(const std::function<bool()>& done) {
-    for (int i = 0; i < 1000 && !done(); ++i, Sleep(10)) {
+    for (int i = 0; i < 1000 && !done(); ++i) {
         MSG m;
         while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&m);
+        Sleep(10);
     }
     return done();
 }
 
 // Answers every box or dialog titled `title` that appears while it lives, on its own
 // thread: records the box's text (its static 0xFFFF) and presses the next button of
-// `buttons` (IDOK when they run out).
+// `buttons` (IDOK when they run out); or, given `answer`, records what that returns once it
+// has answered the box.
 struct Responder {
-    explicit Responder(const char* title, std::vector<int> buttons = {})
-        : title(title), buttons(std::move(buttons)) {}
+    typedef std::function<std::string(HWND)> Answer;
+    explicit Responder(const char* title, std::vector<int> buttons = {}, Answer answer = {})
+        : title(title), buttons(std::move(buttons)), answer(std::move(answer)) {}
     ~Responder() { stop(); }
     std::vector<std::string> stop() { // the texts seen
         done = true;
@@ -86,14 +87,19 @@ struct Responder {
     }
     std::string title;
     std::vector<int> buttons;
+    Answer answer;
     std::vector<std::string> texts;
     std::atomic<bool> done{false};
     std::thread thread{[this] {
         for (HWND box; !done; Sleep(5)) {
             if (!(box = find_dialog(title.c_str()))) continue;
-            int button = texts.size() < buttons.size() ? buttons[texts.size()] : IDOK;
-            texts.push_back(text_of(box, 0xFFFF));
-            PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+            if (answer) {
+                texts.push_back(answer(box));
+            } else {
+                int button = texts.size() < buttons.size() ? buttons[texts.size()] : IDOK;
+                texts.push_back(text_of(box, 0xFFFF));
+                PostMessageA(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+            }
             for (int i = 0; i < 400 && IsWindow(box); ++i) // this box goes first
                 Sleep(5);
         }
@@ -106,7 +112,8 @@ struct Responder {
 struct Driver {
     Driver() {
         WNDCLASSA wc = {};
-        wc.lpfnWndProc = helper_proc, wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpfnWndProc = helper_proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
         wc.lpszClassName = "VorlixTestDriver";
         RegisterClassA(&wc); // fails harmlessly when done
         helper = CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
@@ -115,10 +122,9 @@ struct Driver {
     }
     ~Driver() { DestroyWindow(helper); }
 
-    // UI thread: runs script on its own thread; meanwhile runs body (which must pump, e.g. a
-    // modal dialog that the script ends) or, without a body, pumps until the script is done.
-    // Returns the number of quit messages that reached the outer pump.
-    int run(const std::function<void()>& script, const std::function<void()>& body = {}) {
+    // UI thread: runs script on its own thread and pumps until it is done. Returns the
+    // number of quit messages that reached this pump.
+    int run(const std::function<void()>& script) {
         std::atomic<bool> finished{false};
         int quits = 0;
         std::thread t([&] {
@@ -127,8 +133,7 @@ struct Driver {
             PostMessageA(helper, WM_NULL, 0, 0);
         });
         MSG msg;
-        if (body) body();
-        for (BOOL got; !body && !finished && (got = GetMessageA(&msg, nullptr, 0, 0)) != -1;) {
+        for (BOOL got; !finished && (got = GetMessageA(&msg, nullptr, 0, 0)) != -1;) {
             quits += got == 0;
             outer_lparam = got ? msg.lParam : 0;
             TranslateMessage(&msg);
@@ -194,41 +199,40 @@ struct Driver {
     }
 };
 
-// Puts a test's function into a seam of the shell while it lives.
-template <class T> struct Seam {
-    Seam(T& slot, T replacement) : slot_(slot), saved_(slot) { slot = replacement; }
-    ~Seam() { slot_ = saved_; }
-    T& slot_;
-    T saved_;
-};
-
-// Stands in for ShellExecuteA: records each launch as "owner|verb|file|parameters|
-// directory|show" (null pointers as "null") and returns launch_result.
-inline std::vector<std::string> launches;
-inline INT_PTR launch_result = 42;
-inline HINSTANCE WINAPI record_launch(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
-                                      LPCSTR directory, INT show) {
-    auto text = [](const char* p) { return std::string(p ? p : "null"); };
-    launches.push_back((owner ? "window|" : "null|") + text(verb) + "|" + text(file) + "|" +
-                       text(parameters) + "|" + text(directory) + "|" + std::to_string(show));
-    return reinterpret_cast<HINSTANCE>(launch_result);
-}
-
-// A settings file of this process only, under the temporary directory.
-inline std::string private_settings_path() {
+inline std::string temp_path(const char* name) {
     char dir[MAX_PATH] = "";
     GetTempPathA(sizeof(dir), dir);
-    return dir + std::string("shell-tests-") + std::to_string(GetCurrentProcessId()) + ".conf";
+    return dir + std::string(name);
 }
 inline std::string read_file(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
+// A settings file of this process only.
+inline std::string private_settings_path() {
+    return temp_path("shell-tests-") + std::to_string(GetCurrentProcessId()) + ".conf";
+}
+// What the launch recorder (put in the system's place) wrote: "its path|its arguments|its
+// folder", waited for up to 10 s; empty when nothing was started.
+inline std::string wait_launch() {
+    const std::string mark = temp_path("vorlix-launch.txt");
+    for (int i = 0; i < 1000 && GetFileAttributesA(mark.c_str()) == INVALID_FILE_ATTRIBUTES; ++i)
+        Sleep(10);
+    std::string seen = read_file(mark);
+    DeleteFileA(mark.c_str());
+    return seen;
+}
+// Built on Linux, the path is a Unix one: Wine shows the root as drive Z:.
+inline std::string recorder_path() {
+    return std::string(LAUNCH_RECORDER[0] == '/' ? "Z:" : "") + LAUNCH_RECORDER;
+}
 
 // Whether the shell has an icon for (window, id): NIM_MODIFY succeeds only for one.
 inline bool tray_icon_present(HWND window, UINT id) {
     NOTIFYICONDATAA probe = {};
-    probe.cbSize = NOTIFYICONDATAA_V1_SIZE, probe.hWnd = window, probe.uID = id;
+    probe.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    probe.hWnd = window;
+    probe.uID = id;
     return Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
 }
 
@@ -237,8 +241,10 @@ inline bool tray_icon_present(HWND window, UINT id) {
 inline bool take_quit(int* exit_code = nullptr) {
     MSG message;
     bool found = false;
-    for (; PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE); found = true)
+    while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        found = true;
         if (exit_code) *exit_code = static_cast<int>(message.wParam);
+    }
     return found;
 }
 
@@ -256,7 +262,7 @@ class ShellTest : public ::testing::Test {
     void SetUp() override {
         init_shell_classes();
         GetCurrentDirectoryA(sizeof(start_dir_), start_dir_);
-        main_window = owner_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, 0, 0, 0, 0);
+        owner_ = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, 0, 0, 0, 0);
         TearDown();
         main_window = owner_;
         tray_data_init(owner_);
