@@ -13,7 +13,7 @@
 //
 // set keys (the unit's settings): user, password, restart_ms, frozen, never_login,
 //   never_answer (read at start),
-//   login_delay_ms, login_split, login_split_pause_ms, esn, modem_id, cell_hardware,
+//   login_delay_ms, login_split, login_split_pause_ms, login_babble_ms, esn, modem_id, cell_hardware,
 //   wifi_hardware, priority, firmware, wwan_ip, signal_percent, wlan_mode, wan_device, ssid,
 //   system_mode, gps_fix.
 //
@@ -182,6 +182,7 @@ bool apply_set(const Field& f, Config* c, std::string* why) {
     if (k == "restart_ms") return parse_int(f, 0, 3600000, &c->restart_ms, why);
     if (k == "login_delay_ms") return parse_int(f, 0, 3600000, &c->login_delay_ms, why);
     if (k == "login_split_pause_ms") return parse_int(f, 0, 60000, &c->login_split_pause_ms, why);
+    if (k == "login_babble_ms") return parse_int(f, -1, 60000, &c->login_babble_ms, why);
     if (k == "signal_percent") return parse_int(f, 0, 100, &c->signal_percent, why);
     if (k == "wlan_mode") return parse_int(f, 0, 9, &c->wlan_mode, why);
     if (k == "frozen") return parse_bool(f, &c->frozen, why);

@@ -20,6 +20,7 @@ using SteadyClock = std::chrono::steady_clock;
 
 const int kWaitSliceMs = 20; // how soon a serving thread notices stop()
 const size_t kMaxLine = 4096;
+const int kLoginTries = 3; // wrong logins before the unit closes the connection
 
 struct Conn {
     int number = 0;
@@ -215,7 +216,12 @@ struct Server::Impl {
                 record_login_answer(number, line);
             return false;
         }
-        for (;;) {
+        if (c.login_babble_ms >= 0) { // a port that streams GPS sentences, never a login
+            send_endless(s, "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,,*47\r\n",
+                         c.login_babble_ms);
+            return false;
+        }
+        for (int tries = 1;; ++tries) {
             {
                 std::lock_guard<std::mutex> lock(mu);
                 c = config;
@@ -246,6 +252,11 @@ struct Server::Impl {
                 return sim_send_all(s, welcome.data(), welcome.size());
             }
             if (!sim_send_all(s, "\r\nLogin incorrect\r\n", 19)) return false;
+            // As a real login does: three wrong tries and the connection is closed.
+            if (tries >= kLoginTries) {
+                close_gently(s);
+                return false;
+            }
         }
     }
 
