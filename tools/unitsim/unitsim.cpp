@@ -119,6 +119,7 @@ struct Server::Impl {
     bool running = false; // only touched by start() and stop()
     SimSocket listener = kNoSocket;
     std::vector<SimSocket> fillers; // never_answer: connects that keep the backlog full
+    bool refusing = false;          // refuse_all: the listener is bound, not listening
     int port = -1;
     std::thread acceptor;
     std::list<std::unique_ptr<Conn>> conns; // guarded by mu
@@ -373,7 +374,7 @@ struct Server::Impl {
 
     void accept_loop() {
         while (!stopping.load()) {
-            if (!fillers.empty()) { // never_answer
+            if (!fillers.empty() || refusing) { // never_answer, refuse_all: nothing to accept
                 pause(kWaitSliceMs);
                 continue;
             }
@@ -425,9 +426,10 @@ int Server::start(int port, const char* host) {
     {
         std::lock_guard<std::mutex> lock(m.mu);
         never_answer = m.config.never_answer;
+        m.refusing = m.config.refuse_all;
     }
     if (!host) host = "127.0.0.1";
-    SimSocket s = sim_listen(host, port, &bound, never_answer ? 0 : 16);
+    SimSocket s = sim_listen(host, port, &bound, m.refusing ? -1 : never_answer ? 0 : 16);
     if (s == kNoSocket) {
         sim_net_end();
         return -1;
