@@ -50,8 +50,8 @@ void idle_tick(intptr_t sock) {
 typedef std::chrono::steady_clock Clock;
 
 Clock::time_point after_worker_seconds(int seconds) {
-    return Clock::now() + std::chrono::milliseconds(static_cast<long long>(seconds) *
-                                                    second_ms.load());
+    return Clock::now() +
+           std::chrono::milliseconds(static_cast<long long>(seconds) * second_ms.load());
 }
 
 // One wait for the whole connect, which the stop and new settings end at once; an address

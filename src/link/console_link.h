@@ -7,10 +7,10 @@ struct DeviceRecord;
 
 // Bounds, in worker seconds (second_ms) and bytes. Every failure notes its reason
 // (link_state.h) for the worker to take.
-constexpr int CONNECT_LIMIT_S = 21;              // a connect nobody answers: "no answer"
-constexpr int LOGIN_LIMIT_S = 60;                // a login that never reaches the prompt
-constexpr size_t LOGIN_BYTE_LIMIT = 64 * 1024;   // ...or talks this much without it
-constexpr int DISCARD_CHUNKS = 32;               // 64 KiB unasked: out of step
+constexpr int CONNECT_LIMIT_S = 21;            // a connect nobody answers: "no answer"
+constexpr int LOGIN_LIMIT_S = 60;              // a login that never reaches the prompt
+constexpr size_t LOGIN_BYTE_LIMIT = 64 * 1024; // ...or talks this much without it
+constexpr int DISCARD_CHUNKS = 32;             // 64 KiB unasked: out of step
 
 intptr_t link_open(DeviceRecord& rec); // connects to rec.ip:rec.port; the socket or -1
 void link_close(DeviceRecord& rec);    // closes rec.socket when set; sets it to -1

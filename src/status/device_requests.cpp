@@ -96,8 +96,8 @@ int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle
 // next command's: the link is out of step. A close or new settings keep their own reason.
 void note_out_of_step() {
     const int seen = link_take_failure(REASON_NONE);
-    const bool kept = seen == REASON_CLOSED || seen == REASON_NEW_SETTINGS ||
-                      seen == REASON_RESUMED;
+    const bool kept =
+        seen == REASON_CLOSED || seen == REASON_NEW_SETTINGS || seen == REASON_RESUMED;
     link_note_failure(kept ? seen : REASON_OUT_OF_STEP);
 }
 

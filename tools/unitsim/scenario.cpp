@@ -13,9 +13,9 @@
 //
 // set keys (the unit's settings): user, password, restart_ms, frozen, never_login,
 //   never_answer and refuse_all (read at start),
-//   login_delay_ms, login_split, login_split_pause_ms, login_babble_ms, esn, modem_id, cell_hardware,
-//   wifi_hardware, priority, firmware, wwan_ip, signal_percent, wlan_mode, wan_device, ssid,
-//   system_mode, gps_fix.
+//   login_delay_ms, login_split, login_split_pause_ms, login_babble_ms, esn, modem_id,
+//   cell_hardware, wifi_hardware, priority, firmware, wwan_ip, signal_percent, wlan_mode,
+//   wan_device, ssid, system_mode, gps_fix.
 //
 // fault fields (one fault per line; all optional):
 //   command=<text>      the exact command line it applies to; absent: every command

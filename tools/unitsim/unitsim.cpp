@@ -300,7 +300,8 @@ struct Server::Impl {
         }
         ReplyKind kind;
         std::string text = reply_text(c, t, command, faulty ? &fault : nullptr, &kind);
-        bool restart = kind == ReplyKind::power_cycle;
+        // A silent fault on "cmd pwrmode 2" is a unit that ignores it: it stays up.
+        bool restart = kind == ReplyKind::power_cycle && !(faulty && fault.silence);
         // The refusal starts before the echo leaves, so a quick reconnect is refused too.
         if (restart) begin_restart(number);
         if (!faulty) {
