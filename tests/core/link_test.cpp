@@ -19,21 +19,15 @@ class ConsoleLink : public UnitSession {};
 // its result, the reply and the idle ticks it waited, at least and at most.
 TEST_F(ConsoleLink, ReceiveCollectsUpToThePromptTheBufferTheCloseOrTheIdleLimit) {
     const std::string reply = "cmd ver\r\n4.2.7\r\nVORLIX:/# ";
-    unitsim::Fault split = output_of("cmd ver", "4.2.7\r\n");
-    unitsim::Fault closing = split;
-    unitsim::Fault first = split;
-    unitsim::Fault late = split;
-    unitsim::Fault overflow = output_of("cmd ver", std::string(3000, 'x') + "\r\n");
-    split.split_at = {reply.size() - 5}; // "VORLI" | "X:/# "
+    const std::string out = "4.2.7\r\n";
+    unitsim::Fault closing = output_of("cmd ver", out);
     closing.close_after = 10;
-    // The stand-in's own split: the first piece alone, the rest long after the row is done.
-    first.split_at = {3};
-    first.split_pause_ms = 5000;
     // The output after some silent ticks restarts the count of the silence that follows.
-    late.split_at = {9};
-    late.split_pause_ms = 300;
+    unitsim::Fault late = output_of("cmd ver", out, {9}, 300);
     late.no_prompt = true;
-    overflow.split_at = {1500}; // the second piece runs past the buffer
+    // The second piece of the overflow runs past the buffer. The last row is the stand-in's own
+    // split: the first piece alone, the rest long after the row is done.
+    const std::string x = std::string(3000, 'x') + "\r\n";
     const struct {
         unitsim::Fault fault;
         const char* marker;
@@ -41,12 +35,13 @@ TEST_F(ConsoleLink, ReceiveCollectsUpToThePromptTheBufferTheCloseOrTheIdleLimit)
         std::string reply;
         unsigned long min_ticks, max_ticks;
     } cases[] = {
-        {split, DEVICE_PROMPT, true, reply, 0, 300},
-        {overflow, DEVICE_PROMPT, false, "cmd ver\r\n" + std::string(2039, 'x'), 0, 300},
+        {output_of("cmd ver", out, {reply.size() - 5}), DEVICE_PROMPT, true, reply, 0, 300},
+        {output_of("cmd ver", x, {1500}), DEVICE_PROMPT, false,
+         "cmd ver\r\n" + std::string(2039, 'x'), 0, 300},
         {closing, DEVICE_PROMPT, false, "cmd ver\r\n4", 0, 300},
         {silent("cmd ver"), DEVICE_PROMPT, false, "", 301, 301},
         {late, DEVICE_PROMPT, false, "cmd ver\r\n4.2.7\r\n", 302, 1000},
-        {first, nullptr, true, "cmd", 0, 300},
+        {output_of("cmd ver", out, {3}, 5000), nullptr, true, "cmd", 0, 300},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.reply);
@@ -209,10 +204,8 @@ TEST_F(ConsoleLink, EachFailureNotesItsReasonForTheTooltip) {
 // is dropped. Had it been kept, the late rest is waiting when the next query starts and is
 // discarded: every field is the unit's own, none from another reply.
 TEST_F(ConsoleLink, ALateReplyIsNeverTakenForTheNextCommand) {
-    unitsim::Fault stall = output_of("cmd syslog", "Dec  6 boot\r\n");
-    stall.split_at = {12}; // the echo, then the rest after the capture has given up
-    stall.split_pause_ms = 1500;
-    connect(frozen(), {stall});
+    // The echo, then the rest after the capture has given up.
+    connect(frozen(), {output_of("cmd syslog", "Dec  6 boot\r\n", {12}, 1500)});
     tick_ms = 3;
     const std::string log = temp_path("unit.log");
     request_log_capture(log.c_str());

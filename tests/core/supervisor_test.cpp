@@ -25,15 +25,11 @@ std::vector<std::string> seen;
 std::function<void()> action; // the "user", on the worker thread after each refresh
 
 void record_refresh() {
-    bool blank = true;
-    for (int i = 0; i < STATUS_FIELD_COUNT; ++i)
-        blank = blank &&
-                strspn(*status_field_at(device, i), " ") == strlen(*status_field_at(device, i));
-    bool linked = device.socket.load() != NO_SOCKET;
-    const char* shown = !linked                 ? (blank ? "-" : "?")
-                        : blank                 ? "c"
-                        : device.imei[0] == '9' ? "B"
-                                                : "A";
+    const bool blank = device.imei[0] == ' '; // reset_status blanks it with the rest
+    const char* shown = device.socket.load() == NO_SOCKET ? (blank ? "-" : "?")
+                        : blank                           ? "c"
+                        : device.imei[0] == '9'           ? "B"
+                                                          : "A";
     std::lock_guard<std::mutex> guard(lock);
     seen.push_back(std::to_string(worker_seconds.load()) + shown);
     if (action) action();

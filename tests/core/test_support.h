@@ -105,18 +105,22 @@ inline std::string padded(const std::string& text, size_t width = 31) {
     return text + std::string(text.size() < width ? width - text.size() : 0, ' ');
 }
 
-// A fault that gives the command this output, or no answer at all.
+// A fault that gives the command this output, cut at these offsets with this pause; or no
+// answer at all.
 inline unitsim::Fault output_of(const std::string& command, const std::string& output,
-                                bool silence = false) {
+                                std::vector<size_t> split = {}, int pause_ms = 30) {
     unitsim::Fault f;
     f.command = command;
-    f.has_output = !silence;
+    f.has_output = true;
     f.output = output;
-    f.silence = silence;
+    f.split_at = split;
+    f.split_pause_ms = pause_ms;
     return f;
 }
 inline unitsim::Fault silent(const std::string& command) {
-    return output_of(command, "", true);
+    unitsim::Fault f = output_of(command, "");
+    f.silence = true;
+    return f;
 }
 
 // Fresh globals, a frozen stand-in and a logged-in link on the global record.
