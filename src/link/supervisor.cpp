@@ -46,7 +46,12 @@ bool pause_ms(int ms) {
         if (given_up()) return false;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return true;
-        wake_sleep_ms(static_cast<int>(left.count()));
+        if (wake_sleep_ms(static_cast<int>(left.count())) && !given_up()) {
+            // Woken by a request lowered meanwhile without clearing it: clear it, so this
+            // wait sleeps on instead of spinning (a raise after the test raises it again).
+            wake_clear();
+            if (given_up()) wake_raise();
+        }
     }
 }
 
