@@ -37,10 +37,11 @@ bool given_up() {
     return stop_requested() || reconnect_request.load() != 0;
 }
 
+typedef std::chrono::steady_clock Clock;
+
 // One wait of ms that only the stop or new settings end early: the worker wakes for nothing
 // else. True when the whole time passed.
 bool pause_ms(int ms) {
-    typedef std::chrono::steady_clock Clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms);
     for (;;) {
         if (given_up()) return false;
@@ -64,13 +65,16 @@ void local_hhmm(int64_t t, char* out, size_t size) {
         (void)snprintf(out, size, "%02d:%02d", local->tm_hour % 100, local->tm_min % 100);
 }
 
-// Each worker second paused: while the link is down, a minute without a link for the history,
-// and one notice once a lost link has stayed down for a minute.
-void worker_second() {
-    const uint32_t seconds = worker_seconds.fetch_add(1) + 1;
+// After a pause of `passed` worker seconds that began at `began`: while the link is down, its
+// minutes go into the history as without a link (a pause is shorter than a minute, so its
+// two ends mark every minute it touched), and a lost link that has stayed down for a minute
+// gets its one notice.
+void seconds_passed(uint32_t passed, int64_t began) {
+    const uint32_t seconds = worker_seconds.fetch_add(passed) + passed;
     LinkStatus status;
     link_status_get(&status);
-    if (status.state != LINK_DOWN) return;
+    if (passed == 0 || status.state != LINK_DOWN) return;
+    history_add_signal(began, -1);
     history_add_signal(time(nullptr), -1);
     if (!outage.open || outage.notified || seconds - outage.lost_at < kNoticeAfterSeconds) return;
     outage.notified = true;
@@ -82,13 +86,19 @@ void worker_second() {
     views_show_notice(text);
 }
 
-// n worker seconds, ended early by the stop or new settings.
+// n worker seconds in one wait, ended early by the stop or new settings; the whole seconds
+// that did pass count.
 void sleep_seconds(int n) {
-    // One second at a time, so a changed second_ms applies from the next second on.
-    for (int i = 0; i < n; ++i) {
-        if (!pause_ms(second_ms.load())) return;
-        worker_second();
+    const int second = second_ms.load();
+    const int64_t began = time(nullptr);
+    const Clock::time_point start = Clock::now();
+    uint32_t passed = static_cast<uint32_t>(n);
+    if (!pause_ms(n * second)) {
+        auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start);
+        passed = second > 0 ? static_cast<uint32_t>(ms.count() / second) : 0;
+        if (passed > static_cast<uint32_t>(n)) passed = static_cast<uint32_t>(n);
     }
+    seconds_passed(passed, began);
 }
 
 void address_text(char* out, size_t size) {
