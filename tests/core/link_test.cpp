@@ -137,7 +137,7 @@ TEST_F(ConsoleLink, OnlyADottedAddressAndADecimalPortFrom1To65535AreConnectedTo)
 }
 
 // Each reason, noted by the lowest layer that sees its fault, and the tooltip that shows it
-// while the link is down. A capture asked with a power cycle waits for the next link.
+// while the link is down.
 TEST_F(ConsoleLink, EachFailureNotesItsReasonForTheTooltip) {
     unitsim::Server holder;
     const std::string closed = std::to_string(refusing_port(holder));
@@ -183,9 +183,8 @@ TEST_F(ConsoleLink, EachFailureNotesItsReasonForTheTooltip) {
         set_settings("127.0.0.1", c.port.empty() ? port : c.port);
         device.socket = link_open(device);
         EXPECT_EQ(c.stage == LOGIN, c.stage > OPEN && link_login(device) != 0);
-        if (c.stage == POWER) raise_request(REQUEST_POWER_CYCLE | REQUEST_LOG_CAPTURE);
+        if (c.stage == POWER) raise_request(REQUEST_POWER_CYCLE);
         EXPECT_FALSE(c.stage > LOGIN && refresh());
-        EXPECT_EQ(c.stage == POWER, request_raised(REQUEST_LOG_CAPTURE));
         EXPECT_EQ(c.reason, link_take_failure(REASON_NONE));
         link_status_down(c.reason, at);
         LinkStatus status;
