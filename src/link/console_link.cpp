@@ -49,15 +49,15 @@ void idle_tick(intptr_t sock) {
 
 typedef std::chrono::steady_clock Clock;
 
-Clock::time_point after_worker_seconds(int seconds) {
-    return Clock::now() +
-           std::chrono::milliseconds(static_cast<long long>(seconds) * second_ms.load());
+// A deadline counted in ticks, so tests that shorten the tick shorten it too.
+Clock::time_point after_ticks(int ticks) {
+    return Clock::now() + std::chrono::milliseconds(static_cast<long long>(ticks) * tick_ms.load());
 }
 
 // One wait for the whole connect, which the stop and new settings end at once; an address
-// that never answers gives up after CONNECT_LIMIT_S, as Windows' own connect does.
+// that never answers gives up after about 21 s, as Windows' own connect does.
 bool connect_whole(sock_t s, uint32_t addr, uint16_t port) {
-    const Clock::time_point deadline = after_worker_seconds(CONNECT_LIMIT_S);
+    const Clock::time_point deadline = after_ticks(CONNECT_LIMIT_TICKS);
     ConnectState state = sock_connect_start(s, addr, port);
     while (state == CONNECT_PENDING && !give_up()) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
@@ -176,7 +176,7 @@ int login_handshake(intptr_t sock, const char* user, const char* password) {
     int idle = 0;
     size_t total = 0;
     // A peer that talks without end (a GPS port streaming sentences) never reaches the prompt.
-    const Clock::time_point deadline = after_worker_seconds(LOGIN_LIMIT_S);
+    const Clock::time_point deadline = after_ticks(LOGIN_LIMIT_TICKS);
     bool password_sent = false;
     bool asked_again = false; // the unit asked for the login again after the password
     int reason = REASON_NO_PROMPT;

@@ -5,10 +5,10 @@
 
 struct DeviceRecord;
 
-// Bounds, in worker seconds (second_ms) and bytes. Every failure notes its reason
-// (link_state.h) for the worker to take.
-constexpr int CONNECT_LIMIT_S = 21;            // a connect nobody answers: "no answer"
-constexpr int LOGIN_LIMIT_S = 60;              // a login that never reaches the prompt
+// Bounds, in ticks of the receive loops (tick_ms, 100 ms) and bytes. Every failure notes its
+// reason (link_state.h) for the worker to take.
+constexpr int CONNECT_LIMIT_TICKS = 210;       // 21 s: a connect nobody answers, "no answer"
+constexpr int LOGIN_LIMIT_TICKS = 600;         // 60 s: a login that never reaches the prompt
 constexpr size_t LOGIN_BYTE_LIMIT = 64 * 1024; // ...or talks this much without it
 constexpr int DISCARD_CHUNKS = 32;             // 64 KiB unasked: out of step
 

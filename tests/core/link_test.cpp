@@ -61,7 +61,7 @@ TEST_F(ConsoleLink, ReceiveCollectsUpToThePromptTheBufferTheCloseOrTheIdleLimit)
     EXPECT_EQ(link_send(NO_SOCKET, "cmd ver\r"), -1);
 }
 
-// The login on a fresh connection, with the worker's second given: its outcome, the answers
+// The login on a fresh connection, with the tick given: its outcome, the answers
 // the unit read and the idle ticks, at least and at most. The drop after it lowers new
 // settings. Its reasons are in the table of reasons.
 TEST_F(ConsoleLink, HandshakeAnswersWholePromptsWithinItsBoundsOrSaysWhy) {
@@ -75,27 +75,26 @@ TEST_F(ConsoleLink, HandshakeAnswersWholePromptsWithinItsBoundsOrSaysWhy) {
     split.login_split_pause_ms = 5000;
     wrong.password = "other"; // asked again after each password, closed after the third
     flood.login_babble_ms = 0;
-    babble.login_babble_ms = 1;
+    babble.login_babble_ms = 5;
     const std::vector<std::string> pair = {"admin", "vorlix"};
     const std::vector<std::string> thrice = {"admin",  "vorlix", "admin",
                                              "vorlix", "admin",  "vorlix"};
     const struct {
         unitsim::Config config;
-        int second, raised, result;
+        int tick, raised, result;
         std::vector<std::string> answers;
         unsigned long min_ticks, max_ticks;
     } cases[] = {
-        {frozen(), 1000, 0, 0, pair, 0, 150}, {mute, 1000, 0, 1, {}, 151, 151},
-        {split, 1000, 0, 1, {}, 151, 160},    {wrong, 1000, 0, 1, thrice, 0, 150},
+        {frozen(), 2, 0, 0, pair, 0, 150},  {mute, 2, 0, 1, {}, 151, 151},
+        {split, 2, 0, 1, {}, 151, 160},     {wrong, 2, 0, 1, thrice, 0, 150},
         {flood, 1 << 20, 0, 1, {}, 0, 150}, // 64 KiB without the prompt
-        {babble, 2, 0, 1, {}, 0, 150},      // 60 worker seconds without it
-        {frozen(), 1000, 1, 1, {}, 0, 0},
+        {babble, 2, 0, 1, {}, 0, 2000},     // 600 ticks of time without it
+        {frozen(), 2, 1, 1, {}, 0, 0},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.max_ticks);
         again();
-        tick_ms = 2;
-        second_ms = c.second;
+        tick_ms = c.tick;
         server = new unitsim::Server(c.config);
         set_settings("127.0.0.1", std::to_string(server->start(0)));
         device.socket = link_open(device);
@@ -175,7 +174,6 @@ TEST_F(ConsoleLink, EachFailureNotesItsReasonForTheTooltip) {
         SCOPED_TRACE(c.tip);
         again();
         tick_ms = 1;
-        second_ms = 1;
         server = new unitsim::Server(c.config);
         for (const unitsim::Fault& f : c.faults)
             server->add_fault(f);
