@@ -1,9 +1,11 @@
 // The console connection: one TCP socket to the unit's shell, text both ways.
 #include "link/console_link.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "link/link_flags.h"
+#include "link/link_state.h"
 #include "link/link_timing.h"
 #include "link/settings_file.h"
 #include "link/socket_layer.h"
@@ -31,15 +33,28 @@ void idle_tick(intptr_t sock) {
     idle_ticks_waited.fetch_add(1, std::memory_order_relaxed);
 }
 
-// Waits for a connect tick by tick, giving up like the receive loops, so new settings end a
-// connect to an address that never answers instead of waiting for the system's time-out.
-bool connect_in_ticks(sock_t s, uint32_t addr, uint16_t port) {
+typedef std::chrono::steady_clock Clock;
+
+// A deadline counted in ticks, so tests that shorten the tick shorten it too.
+Clock::time_point after_ticks(int ticks) {
+    return Clock::now() + std::chrono::milliseconds(static_cast<long long>(ticks) * tick_ms.load());
+}
+
+// One wait for the whole connect, which the stop and new settings end at once; an address
+// that never answers gives up after about 21 s, as Windows' own connect does.
+bool connect_whole(sock_t s, uint32_t addr, uint16_t port) {
+    const Clock::time_point deadline = after_ticks(CONNECT_LIMIT_TICKS);
     ConnectState state = sock_connect_start(s, addr, port);
     while (state == CONNECT_PENDING && !give_up()) {
-        state = sock_connect_wait(s, tick_ms.load());
-        if (state == CONNECT_PENDING) idle_ticks_waited.fetch_add(1, std::memory_order_relaxed);
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) break;
+        state = sock_connect_wait(s, static_cast<int>(left.count()));
     }
-    return state == CONNECT_DONE;
+    if (state == CONNECT_DONE) return true;
+    // Given up for new settings or the stop: their reason is already noted.
+    if (state == CONNECT_PENDING && give_up()) return false;
+    link_note_failure(state == CONNECT_REFUSED ? REASON_REFUSED : REASON_NO_ANSWER);
+    return false;
 }
 
 } // namespace
@@ -48,17 +63,24 @@ intptr_t link_open(DeviceRecord& rec) {
     LinkSettings settings;
     settings_snapshot(rec, &settings);
     int port = 0;
+<<<<<<< HEAD
     if (!settings_port(settings.port, &port)) return NO_SOCKET;
+=======
+    // No name lookup: text that is not a dotted address gives INADDR_NONE. Either is
+    // something to fix in telnet.conf.
+    const uint32_t addr = parse_ipv4(settings.ip);
+    if (!port_number(settings.port, &port) || addr == parse_ipv4("255.255.255.255")) {
+        link_note_failure(REASON_NO_SETTINGS);
+        return NO_SOCKET;
+    }
+>>>>>>> core
     if (!net_startup()) return NO_SOCKET;
     sock_t s = sock_tcp();
     if (s == -1) {
         net_cleanup();
         return NO_SOCKET;
     }
-    // No name lookup: text that is not a dotted address gives INADDR_NONE and the connect
-    // fails.
-    uint32_t addr = parse_ipv4(settings.ip);
-    if (!connect_in_ticks(s, addr, port_to_net(port))) {
+    if (!connect_whole(s, addr, port_to_net(port))) {
         sock_shutdown_close(s);
         net_cleanup();
         return NO_SOCKET;
@@ -75,13 +97,27 @@ void link_close(DeviceRecord& rec) {
 }
 
 void link_drop(DeviceRecord& rec) {
-    reconnect_request.store(0);
+    lower_reconnect();
     link_close(rec);
 }
 
 int link_send(intptr_t sock, const char* text) {
     if (sock == NO_SOCKET) return -1;
     return sock_send(sock, text, static_cast<int>(strlen(text)));
+}
+
+bool link_discard_waiting(intptr_t sock) {
+    char chunk[CHUNK_SIZE];
+    for (int i = 0; i < DISCARD_CHUNKS; ++i) {
+        int n = sock_recv(sock, chunk, static_cast<int>(sizeof chunk));
+        if (n < 0) return true; // nothing more waiting
+        if (n == 0) {
+            link_note_failure(REASON_CLOSED);
+            return false;
+        }
+    }
+    link_note_failure(REASON_OUT_OF_STEP); // it talks without being asked
+    return false;
 }
 
 bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, int idle_limit_s,
@@ -106,12 +142,21 @@ bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, 
             if (marker == nullptr) return true;
             // The whole text so far: a marker split across chunks counts once complete.
             if (strstr(buffer, marker) != nullptr) return true;
-            if (stored >= size - 1) return false;
+            if (stored >= size - 1) {
+                link_note_failure(REASON_OUT_OF_STEP); // the rest of it is still to come
+                return false;
+            }
             continue;
         }
-        if (n == 0) return false; // the peer closed
+        if (n == 0) {
+            link_note_failure(REASON_CLOSED);
+            return false;
+        }
         // Nothing waiting and a socket error look alike here; only the idle limit ends it.
-        if (idle > idle_limit) return false;
+        if (idle > idle_limit) {
+            link_note_failure(REASON_UNIT_SILENT);
+            return false;
+        }
         idle_tick(sock);
         ++idle;
     }
@@ -119,6 +164,12 @@ bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, 
 
 int login_handshake(intptr_t sock, const char* user, const char* password) {
     int idle = 0;
+    size_t total = 0;
+    // A peer that talks without end (a GPS port streaming sentences) never reaches the prompt.
+    const Clock::time_point deadline = after_ticks(LOGIN_LIMIT_TICKS);
+    bool password_sent = false;
+    bool asked_again = false; // the unit asked for the login again after the password
+    int reason = REASON_NO_PROMPT;
     char chunk[CHUNK_SIZE + 1]; // always a terminated text
     for (;;) {
         if (give_up()) return 1;
@@ -127,20 +178,31 @@ int login_handshake(intptr_t sock, const char* user, const char* password) {
         if (n >= 2) {
             // Each chunk alone: the unit's prompts come whole, and the first test wins.
             idle = 0;
-            if (strstr(chunk, "login") != nullptr)
+            total += static_cast<size_t>(n);
+            if (strstr(chunk, "login") != nullptr) {
+                asked_again = asked_again || password_sent;
                 link_send(sock, user);
-            else if (strstr(chunk, "Password") != nullptr)
+            } else if (strstr(chunk, "Password") != nullptr) {
                 link_send(sock, password);
-            else if (strstr(chunk, DEVICE_PROMPT) != nullptr)
+                password_sent = true;
+            } else if (strstr(chunk, DEVICE_PROMPT) != nullptr) {
                 return 0;
+            }
+            if (total > LOGIN_BYTE_LIMIT || Clock::now() >= deadline) break;
             continue;
         }
-        if (n == 0) return 1;
+        if (n == 0) {
+            reason = REASON_CLOSED;
+            break;
+        }
         // A lone byte is dropped unexamined, like nothing at all.
-        if (idle > 150) return 1;
+        if (idle > 150 || Clock::now() >= deadline) break;
         idle_tick(sock);
         ++idle;
     }
+    // Whatever ended it, a unit that asked again has turned the login down.
+    link_note_failure(asked_again ? REASON_LOGIN_REJECTED : reason);
+    return 1;
 }
 
 int link_login(DeviceRecord& rec) {

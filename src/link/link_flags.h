@@ -12,12 +12,17 @@ enum : uint32_t {
 extern std::atomic<uint32_t> request_flags;
 
 // 1 once new settings have been saved; every wait of the worker (receive, login, connect,
-// pause) gives up on it.
+// pause) gives up on it. Raise and lower it only through the two calls below, which keep the
+// wake object (socket_layer.h) in step: a wait sleeps its whole length unless one of them
+// raised it.
 extern std::atomic<int> reconnect_request;
 
-// New settings saved ("Connect") or the PC resumed: raises reconnect_request and notes the
-// reason (REASON_NEW_SETTINGS or REASON_RESUMED) for the link's history.
+// New settings saved ("Connect") or the PC resumed: notes the reason (REASON_NEW_SETTINGS or
+// REASON_RESUMED) for the link's history, raises reconnect_request and wakes every wait.
 void raise_reconnect(int reason);
+// The worker has taken the request: lowers it and clears the wake (unless the stop holds it,
+// or a new raise came meanwhile).
+void lower_reconnect();
 
 inline void raise_request(uint32_t bit) {
     request_flags.fetch_or(bit);

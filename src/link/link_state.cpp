@@ -45,6 +45,12 @@ void link_status_up() {
     down_since.store(0);
 }
 
+void link_status_reset() {
+    state.store(LINK_STARTING);
+    reason.store(REASON_NONE);
+    down_since.store(0);
+}
+
 void link_status_down(int r, int64_t now) {
     // An outage keeps the time it began; the reason follows the latest failure.
     if (state.load() != LINK_DOWN) down_since.store(now);

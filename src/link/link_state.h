@@ -40,6 +40,7 @@ void link_status_get(LinkStatus* out);
 
 // The worker's side: the link is up, or went (or stayed) down for a reason at time now.
 void link_status_up();
+void link_status_reset(); // LINK_STARTING, as at start: when a worker starts
 void link_status_down(int reason, int64_t now);
 // The reason of the failure being noted by the lowest layer that saw it (receive, login,
 // connect); the worker takes it when the attempt or poll has failed. Cleared by the take.

@@ -1,6 +1,6 @@
-// Winsock and POSIX sockets behind one set of calls, plus the worker's stop request.
-// Every wait here (a receive tick, a connect tick, a pause) also wakes for the stop, so the
-// worker can be ended without killing its thread.
+// Winsock and POSIX sockets behind one set of calls, plus the worker's wake object and stop.
+// Every wait here (a receive tick, a connect, a pause) also ends on the wake, so the stop and
+// new settings end the worker's waits at once, and nothing else wakes it.
 #include "link/socket_layer.h"
 
 #include <atomic>
@@ -38,7 +38,7 @@ enum PeekResult { PEEK_DATA, PEEK_CLOSED, PEEK_NOTHING, PEEK_ERROR };
 
 #ifdef _WIN32
 
-// Manual-reset: stays signalled for every wait until stop_reset.
+// The wake object. Manual-reset: stays signalled for every wait until cleared.
 HANDLE stop_event() {
     static HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     return event;
@@ -108,7 +108,7 @@ int wait_stop_or(HANDLE socket_event, int ms) {
 
 #else
 
-// The stop's wake-up for poll(): a pipe whose read end is readable while the stop is raised.
+// The wake object for poll(): a pipe whose read end is readable while the wake is raised.
 struct StopPipe {
     int fds[2] = {-1, -1};
     StopPipe() {
@@ -152,7 +152,7 @@ int wait_stop_or(sock_t s, short events, int ms) {
             if (errno == EINTR) continue;
             return -1;
         }
-        if (fds[0].revents != 0 || stop_flag.load()) return 0;
+        if (fds[0].revents != 0) return 0;
         if (r > 0) return 1;
         return -1;
     }
@@ -162,10 +162,9 @@ int wait_stop_or(sock_t s, short events, int ms) {
 
 } // namespace
 
-// ---- the stop request ------------------------------------------------------------------
+// ---- the wake object and the stop -------------------------------------------------------
 
-void stop_request() {
-    stop_flag.store(true);
+void wake_raise() {
 #ifdef _WIN32
     SetEvent(stop_event());
 #else
@@ -175,11 +174,7 @@ void stop_request() {
 #endif
 }
 
-bool stop_requested() {
-    return stop_flag.load();
-}
-
-void stop_reset() {
+void wake_clear() {
 #ifdef _WIN32
     ResetEvent(stop_event());
 #else
@@ -187,17 +182,30 @@ void stop_reset() {
     while (read(stop_pipe().fds[0], drain, sizeof drain) > 0) {
     }
 #endif
-    stop_flag.store(false);
+    // A stop raised meanwhile must go on waking every wait.
+    if (stop_flag.load()) wake_raise();
 }
 
-bool stop_sleep_ms(int ms) {
-    if (stop_requested()) return true;
+bool wake_sleep_ms(int ms) {
 #ifdef _WIN32
-    wait_stop_or(nullptr, ms < 0 ? 0 : ms);
+    return wait_stop_or(nullptr, ms) == 0;
 #else
-    wait_stop_or(-1, 0, ms < 0 ? 0 : ms);
+    return wait_stop_or(-1, 0, ms) == 0;
 #endif
-    return stop_requested();
+}
+
+void stop_request() {
+    stop_flag.store(true);
+    wake_raise();
+}
+
+bool stop_requested() {
+    return stop_flag.load();
+}
+
+void stop_reset() {
+    stop_flag.store(false);
+    wake_clear();
 }
 
 // ---- sockets -----------------------------------------------------------------------------
@@ -228,7 +236,10 @@ ConnectState sock_connect_start(sock_t s, uint32_t addr_net, uint16_t port_net) 
     peer.sin_port = port_net;
     if (connect(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0)
         return CONNECT_DONE;
-    return WSAGetLastError() == WSAEWOULDBLOCK ? CONNECT_PENDING : CONNECT_FAILED;
+    int error = WSAGetLastError();
+    return error == WSAEWOULDBLOCK    ? CONNECT_PENDING
+           : error == WSAECONNREFUSED ? CONNECT_REFUSED
+                                      : CONNECT_FAILED;
 }
 
 ConnectState sock_connect_wait(sock_t s, int ms) {
@@ -236,19 +247,19 @@ ConnectState sock_connect_wait(sock_t s, int ms) {
     if (event == nullptr) return CONNECT_FAILED;
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
     for (;;) {
-        int woke = wait_stop_or(event, ms_left(deadline));
-        if (woke == 0) return CONNECT_FAILED;
-        if (woke < 0) return CONNECT_PENDING;
+        if (wait_stop_or(event, ms_left(deadline)) != 1) return CONNECT_PENDING;
         WSANETWORKEVENTS happened;
         if (WSAEnumNetworkEvents(static_cast<SOCKET>(s), event, &happened) != 0)
             return CONNECT_FAILED;
         if (happened.lNetworkEvents & FD_CONNECT) {
+            int code = happened.iErrorCode[FD_CONNECT_BIT];
             int error = 0;
             int length = sizeof error;
             getsockopt(static_cast<SOCKET>(s), SOL_SOCKET, SO_ERROR,
                        reinterpret_cast<char*>(&error), &length);
-            return happened.iErrorCode[FD_CONNECT_BIT] == 0 && error == 0 ? CONNECT_DONE
-                                                                          : CONNECT_FAILED;
+            if (code == 0 && error == 0) return CONNECT_DONE;
+            return code == WSAECONNREFUSED || error == WSAECONNREFUSED ? CONNECT_REFUSED
+                                                                       : CONNECT_FAILED;
         }
     }
 }
@@ -292,7 +303,7 @@ void sock_wait_tick(sock_t s, int ms) {
         WSANETWORKEVENTS happened;
         WSAEnumNetworkEvents(static_cast<SOCKET>(s), event, &happened);
     }
-    stop_sleep_ms(ms_left(deadline));
+    wake_sleep_ms(ms_left(deadline));
 }
 
 #else
@@ -318,19 +329,19 @@ ConnectState sock_connect_start(sock_t s, uint32_t addr_net, uint16_t port_net) 
     peer.sin_addr.s_addr = addr_net;
     peer.sin_port = port_net;
     if (connect(fd, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0) return CONNECT_DONE;
-    return errno == EINPROGRESS || errno == EINTR ? CONNECT_PENDING : CONNECT_FAILED;
+    if (errno == EINPROGRESS || errno == EINTR) return CONNECT_PENDING;
+    return errno == ECONNREFUSED ? CONNECT_REFUSED : CONNECT_FAILED;
 }
 
 ConnectState sock_connect_wait(sock_t s, int ms) {
     // Writable means the connect has ended, one way or the other; SO_ERROR says which.
-    int woke = wait_stop_or(s, POLLOUT, ms < 0 ? 0 : ms);
-    if (woke == 0) return CONNECT_FAILED;
-    if (woke < 0) return CONNECT_PENDING;
+    if (wait_stop_or(s, POLLOUT, ms < 0 ? 0 : ms) != 1) return CONNECT_PENDING;
     int error = 0;
     socklen_t length = sizeof error;
     if (getsockopt(static_cast<int>(s), SOL_SOCKET, SO_ERROR, &error, &length) != 0)
         return CONNECT_FAILED;
-    return error == 0 ? CONNECT_DONE : CONNECT_FAILED;
+    if (error == 0) return CONNECT_DONE;
+    return error == ECONNREFUSED ? CONNECT_REFUSED : CONNECT_FAILED;
 }
 
 void sock_shutdown_close(sock_t s) {
@@ -366,7 +377,7 @@ void sock_wait_tick(sock_t s, int ms) {
         if (seen == PEEK_ERROR) break;
     }
     // A socket error is not news for the loop above: keep the tick's full length.
-    stop_sleep_ms(ms_left(deadline));
+    wake_sleep_ms(ms_left(deadline));
 }
 
 #endif

@@ -18,5 +18,6 @@
 void worker_main();
 
 // Whole worker seconds paused since worker_main started (each turn pauses 1, each failed
-// attempt 15). Lets tests and the bench count turns and pauses instead of timing them.
+// attempt 15). The notice of a lost link counts its minute in them, and tests and the bench
+// count turns and pauses by them instead of timing them.
 extern std::atomic<uint32_t> worker_seconds;

@@ -2,6 +2,7 @@
 
 #include "link/console_link.h"
 #include "link/link_flags.h"
+#include "link/link_state.h"
 #include "link/link_timing.h"
 #include "link/socket_layer.h"
 #include "link/unit_console.h"
@@ -64,7 +65,7 @@ bool holds_text(const char* data, size_t length, const char* text) {
 int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle_limit_s,
                     Clock::time_point deadline) {
     intptr_t sock = rec.socket.load();
-    if (link_send(sock, command) <= 0) return CAPTURE_SEND_FAILED;
+    if (!link_discard_waiting(sock) || link_send(sock, command) <= 0) return CAPTURE_SEND_FAILED;
     const size_t limit = capture_reply_limit.load();
     size_t kept = 0; // bytes of this reply in the file
     char piece[REPLY_BUFFER_SIZE];
@@ -91,6 +92,15 @@ int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle
     }
 }
 
+// A reply that did not end on its prompt may still finish later and would be taken for the
+// next command's: the link is out of step. A close or new settings keep their own reason.
+void note_out_of_step() {
+    const int seen = link_take_failure(REASON_NONE);
+    const bool kept =
+        seen == REASON_CLOSED || seen == REASON_NEW_SETTINGS || seen == REASON_RESUMED;
+    link_note_failure(kept ? seen : REASON_OUT_OF_STEP);
+}
+
 } // namespace
 
 void request_log_capture(const char* path) {
@@ -101,10 +111,15 @@ void request_log_capture(const char* path) {
 
 bool serve_power_cycle(DeviceRecord& rec) {
     intptr_t sock = rec.socket.load();
-    if (link_send(sock, "cmd pwrmode 2\r") <= 0) return false;
+    if (!link_discard_waiting(sock) || link_send(sock, "cmd pwrmode 2\r") <= 0) return false;
     char reply[REPLY_BUFFER_SIZE];
-    // Any answer will do: the unit restarts and the next exchange finds the link gone.
-    return link_receive(sock, reply, sizeof reply, nullptr, REPLY_IDLE_LIMIT_S);
+    // Any answer will do: the unit restarts, so the link is dropped at once. An unanswered
+    // one leaves the unit's reply to come later: out of step, dropped as well.
+    if (link_receive(sock, reply, sizeof reply, nullptr, REPLY_IDLE_LIMIT_S))
+        link_note_failure(REASON_POWER_CYCLE);
+    else
+        note_out_of_step();
+    return false;
 }
 
 bool serve_log_capture(DeviceRecord& rec) {
@@ -125,7 +140,10 @@ bool serve_log_capture(DeviceRecord& rec) {
         // Keeps whatever was captured before a failure.
         if (fclose(file) != 0 && status == CAPTURE_OK) status = CAPTURE_WRITE_FAILED;
     }
-    const bool in_step = status != CAPTURE_ENDLESS;
+    // A file that could not be made or written leaves the link in step; nothing else does.
+    const bool in_step =
+        status == CAPTURE_OK || status == CAPTURE_NO_FILE || status == CAPTURE_WRITE_FAILED;
+    if (!in_step) note_out_of_step();
     // A worker asked to stop leaves the views alone: the shell is going away.
     if (stop_requested()) return in_step;
 

@@ -9,8 +9,9 @@ struct DeviceRecord;
 void request_log_capture(const char* path);
 
 // Worker: bodies called by poll_status. The power cycle's bit is lowered by the caller; the
-// capture lowers its own, under the lock that guards the path. The capture is false when a
-// reply ran past its bounds: the unit is out of step and the link must be dropped.
+// capture lowers its own, under the lock that guards the path. Both are false when the link
+// must be dropped: always after a power cycle (the unit restarts), and after a capture whose
+// reply did not end on its prompt (the unit is out of step).
 bool serve_power_cycle(DeviceRecord& rec);
 bool serve_log_capture(DeviceRecord& rec);
 

@@ -2,6 +2,7 @@
 
 #include "link/console_link.h"
 #include "link/link_flags.h"
+#include "link/link_state.h"
 #include "link/unit_console.h"
 #include "status/device_record.h"
 #include "status/device_requests.h"
@@ -23,9 +24,15 @@ struct CycleBuffers {
     char command[160];
 };
 
+// A reply is only ever taken for the command that asked for it: what came unasked before the
+// command is discarded first.
 bool exchange(DeviceRecord& rec, const char* command, char* reply) {
     intptr_t sock = rec.socket.load();
-    if (link_send(sock, command) <= 0) return false;
+    if (!link_discard_waiting(sock)) return false;
+    if (link_send(sock, command) <= 0) {
+        link_note_failure(REASON_CLOSED);
+        return false;
+    }
     return link_receive(sock, reply, REPLY_BUFFER_SIZE, DEVICE_PROMPT, REPLY_IDLE_LIMIT_S);
 }
 

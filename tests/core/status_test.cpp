@@ -206,9 +206,9 @@ class DeviceRequests : public UnitSession {
 // One capture each: the commands asked, the file (its last byte repeated as often as it came
 // when `more`), the report after the plain tooltip, and the idle ticks waited: 300 to a 30 s
 // silence, 600 after "cmd showconfig", at most the 200 of 3 ms in the 600 worker seconds (1 ms
-// each) of a trickle every 20 ms, and one per copy. The link stays in step for the next
-// query, unless the capture ran past its deadline. Pieces, NUL bytes and the bound of bytes of
-// a reply are the fuzz target's (fuzz_login_capture).
+// each) of a trickle every 20 ms, and one per copy. The link stays in step for the next query
+// only when every reply ended on its prompt. Pieces, NUL bytes and the bound of bytes of a
+// reply are the fuzz target's (fuzz_login_capture).
 TEST_F(DeviceRequests, CaptureWritesEveryReplyAndReportsItsOutcome) {
     unitsim::Fault trickle = output_of(kFour[1], "x");
     trickle.endless_pause_ms = 20;
@@ -227,8 +227,8 @@ TEST_F(DeviceRequests, CaptureWritesEveryReplyAndReportsItsOutcome) {
         {{}, "", 4, kWhole, ok, 0, 100},
         {{}, missing, 0, "", "Unable to create ", 0, 0},
         // the first piece, 2048 bytes, ends in "VORLIX:": a prompt across two is none
-        {{output_of(kFour[0], p)}, "", 1, "cmd showstate\r\n" + p + "VORLIX:/# ", failed, 301, 400},
-        {{silent(kFour[1])}, "", 2, kState, failed, 601, 700}, // showconfig: 60 s
+        {{output_of(kFour[0], p)}, "", 1, "cmd showstate\r\n" + p + "VORLIX:/# ", failed, 301, 400, 1000, false},
+        {{silent(kFour[1])}, "", 2, kState, failed, 601, 700, 1000, false}, // showconfig: 60 s
         {{trickle}, "", 2, kState + "cmd showconfig\r\nx", failed, 50, 250, 1, false, true},
 #ifndef _WIN32
         {{}, "/dev/full", 1, "", failed, 0, 100},

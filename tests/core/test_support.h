@@ -4,6 +4,8 @@
 
 #include "link/console_link.h"
 #include "link/link_flags.h"
+#include "link/link_history.h"
+#include "link/link_state.h"
 #include "link/link_timing.h"
 #include "link/socket_layer.h"
 #include "status/device_record.h"
@@ -35,8 +37,15 @@ inline bool wait_ticks(unsigned long target) {
 
 // Fresh link globals with the given tick and worker second.
 inline void reset_globals(int tick, int second) {
-    device_record_init(), stop_reset();
-    request_flags = 0, reconnect_request = 0, tick_ms = tick, second_ms = second;
+    device_record_init();
+    stop_reset();
+    lower_reconnect();
+    request_flags = 0;
+    tick_ms = tick;
+    second_ms = second;
+    link_status_reset();
+    link_take_failure(REASON_NONE);
+    history_clear();
 }
 
 // The settings with the CR the settings reader leaves on the credentials.
@@ -83,20 +92,35 @@ inline void install_recorders() {
                   [](const char* text) { record(std::string("notice ") + text); }};
 }
 
+// A port nobody else can take while `holder` lives, that refuses every connect.
+inline int refusing_port(unitsim::Server& holder) {
+    unitsim::Config config;
+    config.refuse_all = true;
+    holder.set_config(config);
+    return holder.start(0);
+}
+
 // The text blank-padded to width, as the views get it.
 inline std::string padded(const std::string& text, size_t width = 31) {
     return text + std::string(text.size() < width ? width - text.size() : 0, ' ');
 }
 
-// A fault that gives the command this output, or no answer at all.
+// A fault that gives the command this output, cut at these offsets with this pause; or no
+// answer at all.
 inline unitsim::Fault output_of(const std::string& command, const std::string& output,
-                                bool silence = false) {
+                                std::vector<size_t> split = {}, int pause_ms = 30) {
     unitsim::Fault f;
-    f.command = command, f.has_output = !silence, f.output = output, f.silence = silence;
+    f.command = command;
+    f.has_output = true;
+    f.output = output;
+    f.split_at = split;
+    f.split_pause_ms = pause_ms;
     return f;
 }
 inline unitsim::Fault silent(const std::string& command) {
-    return output_of(command, "", true);
+    unitsim::Fault f = output_of(command, "");
+    f.silence = true;
+    return f;
 }
 
 // Fresh globals, a frozen stand-in and a logged-in link on the global record.
@@ -104,7 +128,10 @@ class UnitSession : public ::testing::Test {
   protected:
     unitsim::Server* server = nullptr;
 
-    void SetUp() override { reset_globals(100, 1000), install_recorders(); }
+    void SetUp() override {
+        reset_globals(100, 1000);
+        install_recorders();
+    }
     void TearDown() override {
         link_close(device);
         delete std::exchange(server, nullptr); // stops it
@@ -112,10 +139,14 @@ class UnitSession : public ::testing::Test {
         reset_globals(100, 1000);
     }
     // A fresh start with another stand-in, within one test.
-    void again() { TearDown(), SetUp(); }
+    void again() {
+        TearDown();
+        SetUp();
+    }
     static unitsim::Config frozen() {
         unitsim::Config config;
-        config.frozen = true, config.restart_ms = 200;
+        config.frozen = true;
+        config.restart_ms = 200;
         return config;
     }
     // Starts the stand-in with config and faults and logs in; the test fails otherwise.

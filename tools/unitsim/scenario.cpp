@@ -12,10 +12,10 @@
 // separated by commas ("split=5,12").
 //
 // set keys (the unit's settings): user, password, restart_ms, frozen, never_login,
-//   never_answer (read at start),
-//   login_delay_ms, login_split, login_split_pause_ms, esn, modem_id, cell_hardware,
-//   wifi_hardware, priority, firmware, wwan_ip, signal_percent, wlan_mode, wan_device, ssid,
-//   system_mode, gps_fix.
+//   never_answer and refuse_all (read at start),
+//   login_delay_ms, login_split, login_split_pause_ms, login_babble_ms, esn, modem_id,
+//   cell_hardware, wifi_hardware, priority, firmware, wwan_ip, signal_percent, wlan_mode,
+//   wan_device, ssid, system_mode, gps_fix.
 //
 // fault fields (one fault per line; all optional):
 //   command=<text>      the exact command line it applies to; absent: every command
@@ -182,11 +182,13 @@ bool apply_set(const Field& f, Config* c, std::string* why) {
     if (k == "restart_ms") return parse_int(f, 0, 3600000, &c->restart_ms, why);
     if (k == "login_delay_ms") return parse_int(f, 0, 3600000, &c->login_delay_ms, why);
     if (k == "login_split_pause_ms") return parse_int(f, 0, 60000, &c->login_split_pause_ms, why);
+    if (k == "login_babble_ms") return parse_int(f, -1, 60000, &c->login_babble_ms, why);
     if (k == "signal_percent") return parse_int(f, 0, 100, &c->signal_percent, why);
     if (k == "wlan_mode") return parse_int(f, 0, 9, &c->wlan_mode, why);
     if (k == "frozen") return parse_bool(f, &c->frozen, why);
     if (k == "never_login") return parse_bool(f, &c->never_login, why);
     if (k == "never_answer") return parse_bool(f, &c->never_answer, why);
+    if (k == "refuse_all") return parse_bool(f, &c->refuse_all, why);
     if (k == "gps_fix") return parse_bool(f, &c->gps_fix, why);
     if (k == "login_split") return parse_list(f, &c->login_split, why);
     *why = "unknown setting " + k;

@@ -16,6 +16,7 @@ const SimSocket kNoSocket = -1;
 bool sim_net_start(); // WSAStartup on Windows; nothing on POSIX
 void sim_net_end();
 // A listening IPv4 TCP socket on host:port (port 0: any free one); *bound_port gets the port.
+// A backlog below 0: bound only, never listening, so every connect to it is refused.
 SimSocket sim_listen(const char* host, int port, int* bound_port, int backlog = 16);
 // A connect to host:port started on a non-blocking socket and left to go on by itself.
 SimSocket sim_connect_pending(const char* host, int port);

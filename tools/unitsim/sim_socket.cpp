@@ -78,7 +78,7 @@ SimSocket sim_listen(const char* host, int port, int* bound_port, int backlog) {
     setsockopt(raw(s), SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
 #endif
     if (bind(raw(s), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(raw(s), backlog) != 0) {
+        (backlog >= 0 && listen(raw(s), backlog) != 0)) {
         sim_close(s);
         return kNoSocket;
     }

@@ -20,6 +20,7 @@ using SteadyClock = std::chrono::steady_clock;
 
 const int kWaitSliceMs = 20; // how soon a serving thread notices stop()
 const size_t kMaxLine = 4096;
+const int kLoginTries = 3; // wrong logins before the unit closes the connection
 
 struct Conn {
     int number = 0;
@@ -118,6 +119,7 @@ struct Server::Impl {
     bool running = false; // only touched by start() and stop()
     SimSocket listener = kNoSocket;
     std::vector<SimSocket> fillers; // never_answer: connects that keep the backlog full
+    bool refusing = false;          // refuse_all: the listener is bound, not listening
     int port = -1;
     std::thread acceptor;
     std::list<std::unique_ptr<Conn>> conns; // guarded by mu
@@ -215,7 +217,12 @@ struct Server::Impl {
                 record_login_answer(number, line);
             return false;
         }
-        for (;;) {
+        if (c.login_babble_ms >= 0) { // a port that streams GPS sentences, never a login
+            send_endless(s, "$GPGGA,123519,4807.038,N,01131.000,E,1,08,0.9,545.4,M,,*47\r\n",
+                         c.login_babble_ms);
+            return false;
+        }
+        for (int tries = 1;; ++tries) {
             {
                 std::lock_guard<std::mutex> lock(mu);
                 c = config;
@@ -246,6 +253,11 @@ struct Server::Impl {
                 return sim_send_all(s, welcome.data(), welcome.size());
             }
             if (!sim_send_all(s, "\r\nLogin incorrect\r\n", 19)) return false;
+            // As a real login does: three wrong tries and the connection is closed.
+            if (tries >= kLoginTries) {
+                close_gently(s);
+                return false;
+            }
         }
     }
 
@@ -288,7 +300,8 @@ struct Server::Impl {
         }
         ReplyKind kind;
         std::string text = reply_text(c, t, command, faulty ? &fault : nullptr, &kind);
-        bool restart = kind == ReplyKind::power_cycle;
+        // A silent fault on "cmd pwrmode 2" is a unit that ignores it: it stays up.
+        bool restart = kind == ReplyKind::power_cycle && !(faulty && fault.silence);
         // The refusal starts before the echo leaves, so a quick reconnect is refused too.
         if (restart) begin_restart(number);
         if (!faulty) {
@@ -362,7 +375,7 @@ struct Server::Impl {
 
     void accept_loop() {
         while (!stopping.load()) {
-            if (!fillers.empty()) { // never_answer
+            if (!fillers.empty() || refusing) { // never_answer, refuse_all: nothing to accept
                 pause(kWaitSliceMs);
                 continue;
             }
@@ -414,9 +427,10 @@ int Server::start(int port, const char* host) {
     {
         std::lock_guard<std::mutex> lock(m.mu);
         never_answer = m.config.never_answer;
+        m.refusing = m.config.refuse_all;
     }
     if (!host) host = "127.0.0.1";
-    SimSocket s = sim_listen(host, port, &bound, never_answer ? 0 : 16);
+    SimSocket s = sim_listen(host, port, &bound, m.refusing ? -1 : never_answer ? 0 : 16);
     if (s == kNoSocket) {
         sim_net_end();
         return -1;

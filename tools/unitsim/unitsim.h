@@ -38,9 +38,13 @@ struct Config {
     bool never_login = false;        // accept, then never send "login"
     bool never_answer = false;       // accept nothing: the listener's backlog is kept full,
                                      // so a connect to the port waits unanswered
+    bool refuse_all = false;         // bind the port and never listen: every connect is
+                                     // refused, and no other server can take the port
     int login_delay_ms = 0;          // pause before each login prompt
     std::vector<size_t> login_split; // split the "login: " prompt chunk at these offsets...
     int login_split_pause_ms = 30;   // ...with this pause between pieces
+    int login_babble_ms = -1;        // >= 0: instead of a login, NMEA sentences without end
+                                     // with this pause between them (0: a flood)
     // Unit identity and readings (the frozen values; a live unit varies them).
     std::string esn = "123456789012345";
     std::string modem_id = "VX4410A";
