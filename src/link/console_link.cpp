@@ -63,17 +63,13 @@ intptr_t link_open(DeviceRecord& rec) {
     LinkSettings settings;
     settings_snapshot(rec, &settings);
     int port = 0;
-<<<<<<< HEAD
-    if (!settings_port(settings.port, &port)) return NO_SOCKET;
-=======
     // No name lookup: text that is not a dotted address gives INADDR_NONE. Either is
     // something to fix in telnet.conf.
     const uint32_t addr = parse_ipv4(settings.ip);
-    if (!port_number(settings.port, &port) || addr == parse_ipv4("255.255.255.255")) {
+    if (!settings_port(settings.port, &port) || addr == parse_ipv4("255.255.255.255")) {
         link_note_failure(REASON_NO_SETTINGS);
         return NO_SOCKET;
     }
->>>>>>> core
     if (!net_startup()) return NO_SOCKET;
     sock_t s = sock_tcp();
     if (s == -1) {
