@@ -143,7 +143,10 @@ static void init_status_dialog(HWND dialog) {
     if (kHistoryPage < status_tabs.page_count) history_page_init(status_tabs.pages[kHistoryPage]);
     status_dialog.store(dialog, std::memory_order_release);
     refresh_status_window();
-    select_status_tab(1);
+    // Every page is visible from its template: selecting each once, the last first, leaves
+    // only the General page shown once the hide has selected it.
+    for (int i = status_tabs.page_count - 1; i >= 1; --i)
+        select_status_tab(i);
     hide_status_window();
 }
 

@@ -88,7 +88,8 @@ TEST_F(MainWindow, CreationHidingTrayClicksAndExit) {
     SendMessageA(window_, TRAY_CALLBACK_MESSAGE, 0, WM_RBUTTONUP);
     EXPECT_EQ(menu.stop(), (Texts{"3000 Exit", "5000 About", "8000 Powercycle...", "-",
                                   "7000 Start Telnet Session", "6000 Connection Configuration",
-                                  "4000 VORLIX Connection Status", "-", "9000 Log File"}));
+                                  "4000 VORLIX Connection Status", "-", "9000 Log File", "-",
+                                  "9100 Notify on Link Loss", "9200 Start at Logon"}));
     Sleep(30); // a box that would come late is still seen
     // Exit with Cancel leaves everything running; with OK the worker stops and the program
     // quits with 0.
