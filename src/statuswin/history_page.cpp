@@ -52,12 +52,6 @@ void fill(HDC dc, int left, int top, int right, int bottom, COLORREF colour) {
     ExtTextOutA(dc, 0, 0, ETO_OPAQUE, &r, nullptr, 0, nullptr);
 }
 
-void centred_text(HDC dc, int x, int y, const char* text) {
-    SIZE size = {0, 0};
-    GetTextExtentPoint32A(dc, text, static_cast<int>(strlen(text)), &size);
-    TextOutA(dc, x - size.cx / 2, y, text, static_cast<int>(strlen(text)));
-}
-
 // Minutes oldest first over the plot's width, one pixel column at a time: the band from the
 // lowest to the highest signal, the mean as a line, and columns of no link shaded.
 void draw_graph(HDC dc, int width, int height, UINT dpi) {
@@ -97,12 +91,16 @@ void draw_graph(HDC dc, int width, int height, UINT dpi) {
                      static_cast<int>(strlen(text)));
         }
     }
+    // The outer labels inside the plot's width: clear of the "0" and of the right edge.
     static const char* const hours[] = {"24 h", "18 h", "12 h", "6 h", "now"};
     for (int i = 0; i <= 4; ++i) {
         int x = left + i * plot_width / 4;
         MoveToEx(dc, x, top, nullptr);
         LineTo(dc, x, bottom);
-        centred_text(dc, x, bottom + scaled(2, dpi), hours[i]);
+        SIZE size = {0, 0};
+        GetTextExtentPoint32A(dc, hours[i], static_cast<int>(strlen(hours[i])), &size);
+        int text_x = i == 0 ? x : i == 4 ? x - size.cx : x - size.cx / 2;
+        TextOutA(dc, text_x, bottom + scaled(2, dpi), hours[i], static_cast<int>(strlen(hours[i])));
     }
 
     HPEN mean_pen = CreatePen(PS_SOLID, scaled(2, dpi), RGB(0, 84, 190));
@@ -233,7 +231,7 @@ void history_page_init(HWND page) {
     UINT dpi = dpi_of(page);
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     static const char* const titles[] = {"Time", "Event", "Detail"};
-    static const int widths[] = {82, 62, 170};
+    static const int widths[] = {78, 56, 190};
     for (int i = 0; i < 3; ++i) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
