@@ -132,8 +132,10 @@ void draw_graph(HDC dc, int width, int height, UINT dpi) {
         int mean_y = y_of((sum + samples / 2) / samples);
         if (drawing)
             LineTo(dc, left + x, mean_y);
-        else
+        else { // a lone minute still shows as a dot
             MoveToEx(dc, left + x, mean_y, nullptr);
+            LineTo(dc, left + x + 1, mean_y);
+        }
         drawing = true;
     }
 
