@@ -233,12 +233,17 @@ void history_page_init(HWND page) {
     UINT dpi = dpi_of(page);
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     static const char* const titles[] = {"Time", "Event", "Detail"};
-    static const int widths[] = {78, 56, 190};
+    // The first two as wide as their longest text in the list's own font, at any DPI.
+    static const char* const widest[] = {"00-00 00:00:00", "power cycle", nullptr};
     for (int i = 0; i < 3; ++i) {
         LVCOLUMNA column = {};
         column.mask = LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
         column.pszText = const_cast<char*>(titles[i]);
-        column.cx = scaled(widths[i], dpi);
+        column.cx = widest[i]
+                        ? static_cast<int>(SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
+                                                        reinterpret_cast<LPARAM>(widest[i]))) +
+                              scaled(14, dpi)
+                        : scaled(200, dpi);
         column.iSubItem = i;
         SendMessageA(list, LVM_INSERTCOLUMNA, i, reinterpret_cast<LPARAM>(&column));
     }
