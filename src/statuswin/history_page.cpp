@@ -19,7 +19,6 @@ constexpr char kGraphClass[] = "VorlixSignalGraph";
 SignalMinute graph_minutes[HISTORY_MINUTES];
 HDC graph_dc = nullptr;
 HBITMAP graph_bitmap = nullptr;
-HGDIOBJ graph_first_bitmap = nullptr;
 int graph_width = 0;
 int graph_height = 0;
 UINT graph_dpi = 0;
@@ -166,8 +165,7 @@ void paint_graph(HWND graph) {
         if (resized) {
             if (!graph_dc) graph_dc = CreateCompatibleDC(dc);
             HBITMAP bitmap = CreateCompatibleBitmap(dc, width, height);
-            HGDIOBJ previous = SelectObject(graph_dc, bitmap);
-            if (!graph_first_bitmap) graph_first_bitmap = previous;
+            SelectObject(graph_dc, bitmap); // the DC lives as long as the process
             if (graph_bitmap) DeleteObject(graph_bitmap);
             graph_bitmap = bitmap;
             graph_width = width;
