@@ -19,6 +19,7 @@
 #define IDD_STATUS 140
 #define IDD_PAGE_GENERAL 141
 #define IDD_PAGE_WIFI 142
+#define IDD_PAGE_HISTORY 143
 
 // Configuration dialog
 #define IDC_IPADDRESS 1000
@@ -59,6 +60,10 @@
 #define IDC_RX_POWER 1037
 #define IDC_NOISE_LEVEL 1038
 #define IDC_WIFI_IP 1039
+// History page: ids of its own, apart from the first two pages'
+#define IDC_HISTORY_GRAPH 1101
+#define IDC_HISTORY_EVENTS 1102
+#define IDC_HISTORY_COPY 1103
 
 // Tray menu commands
 #define IDM_EXIT 3000
@@ -68,6 +73,8 @@
 #define IDM_TELNET 7000
 #define IDM_POWERCYCLE 8000
 #define IDM_LOGFILE 9000
+#define IDM_NOTIFY_LINK_LOSS 9100
+#define IDM_START_AT_LOGON 9200
 
 // Tray icon
 #define TRAY_ICON_ID 2000

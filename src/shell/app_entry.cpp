@@ -3,6 +3,7 @@
 
 #include "link/settings_file.h"
 #include "shell/main_window.h"
+#include "shell/user_options.h"
 
 namespace {
 
@@ -24,6 +25,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
 
     // The folder the viewer starts in keeps the settings for the whole run.
     settings_set_path("telnet.conf");
+    char start_folder[MAX_PATH];
+    DWORD folder_length = GetCurrentDirectoryA(sizeof(start_folder), start_folder);
+    if (folder_length > 0 && folder_length < sizeof(start_folder))
+        options_set_start_folder(start_folder); // the logon shortcut starts the viewer there
     if (!register_main_window_class(instance)) return 0;
     HWND window = create_main_window(instance);
     if (!window) {
@@ -32,6 +37,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return 0;
     }
     ShowWindow(window, SW_HIDE);
+    offer_first_configuration(window, "telnet.conf");
 
     int exit_code = 0;
     MSG message;

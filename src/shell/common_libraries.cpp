@@ -19,7 +19,8 @@ bool ensure_common_controls() {
     typedef BOOL(WINAPI * InitFn)(const INITCOMMONCONTROLSEX*);
     InitFn init = library_function<InitFn>("comctl32.dll", "InitCommonControlsEx");
     if (!init) return false;
-    INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
+    INITCOMMONCONTROLSEX controls = {sizeof(controls),
+                                     ICC_TAB_CLASSES | ICC_INTERNET_CLASSES | ICC_LISTVIEW_CLASSES};
     registered = init(&controls) != FALSE;
     return registered;
 }

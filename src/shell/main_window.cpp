@@ -12,6 +12,7 @@
 #include "res/resource.h"
 #include "shell/tray_icon.h"
 #include "shell/tray_menu.h"
+#include "shell/user_options.h"
 #include "status/device_record.h"
 #include "status/view_hooks.h"
 #include "statuswin/status_window.h"
@@ -83,12 +84,14 @@ void on_create(HWND window) {
     reconnect_request = 0;
     device_record_init();
 
+    options_load();
     tray_data_init(window);
     update_tray(true, false);
 
     view_hooks.refresh_views = refresh_views;
     view_hooks.update_tray = update_tray;
     view_hooks.show_report = hand_report_over;
+    view_hooks.show_notice = show_tray_notice;
     start_worker();
 }
 
@@ -100,6 +103,11 @@ void on_destroy() {
 }
 
 } // namespace
+
+void offer_first_configuration(HWND window, const char* settings_file) {
+    if (GetFileAttributesA(settings_file) != INVALID_FILE_ATTRIBUTES) return;
+    PostMessageA(window, FIRST_START_MESSAGE, 0, 0);
+}
 
 bool stop_worker() {
     if (!worker_thread) return true;
@@ -147,6 +155,9 @@ LRESULT CALLBACK main_window_proc(HWND window, UINT message, WPARAM wparam, LPAR
         return 0;
     case REPORT_MESSAGE:
         show_reports();
+        return 0;
+    case FIRST_START_MESSAGE:
+        run_tray_command(IDM_CONFIG); // as chosen from the menu; a cancel leaves the tray
         return 0;
     case TRAY_CALLBACK_MESSAGE:
         if (lparam == WM_LBUTTONUP)

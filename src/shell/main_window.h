@@ -17,6 +17,12 @@ HWND create_main_window(HINSTANCE instance);
 // Posted by the worker when a capture report waits to be shown.
 constexpr UINT REPORT_MESSAGE = WM_APP + 1;
 
+// Posted once at start when there is no settings file: opens "Connection Configuration".
+constexpr UINT FIRST_START_MESSAGE = WM_APP + 2;
+// Without the settings file, asks the window (once its worker runs and the message loop
+// turns) to open the configuration dialog, so a first start asks for what it needs.
+void offer_first_configuration(HWND window, const char* settings_file);
+
 // How long Exit waits for the worker to end after the stop.
 constexpr DWORD kWorkerStopMs = 500;
 

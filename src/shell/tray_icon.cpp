@@ -3,17 +3,23 @@
 #include <cstdio>
 #include <cstring>
 
+#include "link/link_state.h"
+#include "link/settings_file.h"
 #include "res/resource.h"
+#include "shell/user_options.h"
 #include "status/device_record.h"
 #include "statuswin/status_window.h"
 
 NOTIFYICONDATAA tray_data;
 int last_tray_icon = 0;
 int tray_icon_loads = 0;
+NOTIFYICONDATAA tray_notice;
+int tray_notices = 0;
 
 namespace {
 
-constexpr int TRAY_TIP_SIZE = 64; // the tooltip of the first-version layout
+constexpr int TRAY_TIP_SIZE = 64;       // the tooltip of the first-version layout
+constexpr int TRAY_DOWN_TIP_SIZE = 128; // why the link is down needs the longer one
 
 // update_tray runs on both threads; one lock keeps tray_data and last_tray_icon whole.
 struct TrayLock {
@@ -53,11 +59,12 @@ void trim_field(char* field) {
         field[--len] = '\0';
 }
 
-void copy_tip(NOTIFYICONDATAA& data, const char* tip) {
+// Copies at most size - 1 characters; the rest of the tooltip stays zero.
+void copy_tip(NOTIFYICONDATAA& data, const char* tip, size_t size) {
     memset(data.szTip, 0, sizeof(data.szTip));
     size_t len = strlen(tip);
-    if (len > TRAY_TIP_SIZE - 1) len = TRAY_TIP_SIZE - 1;
-    static_assert(sizeof(data.szTip) >= TRAY_TIP_SIZE, "tooltip smaller than the first layout");
+    if (len > size - 1) len = size - 1;
+    static_assert(sizeof(data.szTip) >= TRAY_DOWN_TIP_SIZE, "tooltip smaller than 128 bytes");
     memcpy(data.szTip, tip, len);
 }
 
@@ -103,7 +110,8 @@ void tray_data_init(HWND owner) {
     Hold hold;
     if (tray_data.hIcon) DestroyIcon(tray_data.hIcon);
     memset(&tray_data, 0, sizeof(tray_data)); // the tooltip too: empty until update_tray
-    tray_data.cbSize = NOTIFYICONDATAA_V1_SIZE;
+    // The second layout: a 128-byte tooltip (why the link is down) and balloons.
+    tray_data.cbSize = NOTIFYICONDATAA_V2_SIZE;
     tray_data.hWnd = owner;
     tray_data.uID = TRAY_ICON_ID;
     tray_data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
@@ -128,15 +136,39 @@ void update_tray(bool add, bool logging) {
 
     // At most 127 characters: three fields of 31 and the labels.
     char text[160];
+    LinkStatus link;
+    link_status_get(&link);
+    if (!logging && link.state == LINK_DOWN) {
+        // Why and since when, instead of three empty values.
+        LinkSettings settings;
+        settings_snapshot(device, &settings);
+        link_down_tip(link, settings.ip, settings.port, text, sizeof(text));
+        copy_tip(tray_data, text, TRAY_DOWN_TIP_SIZE);
+        Shell_NotifyIconA(add ? NIM_ADD : NIM_MODIFY, &tray_data);
+        return;
+    }
     if (logging)
         snprintf(text, sizeof(text), "Logging...\nIMEI: %s\nWWAN IP: %s\nRSSI: %s", device.imei,
                  device.wwan_ip, device.signal_quality);
     else
         snprintf(text, sizeof(text), "IMEI: %s\nWWAN IP: %s\nRSSI: %s", device.imei, device.wwan_ip,
                  device.signal_quality);
-    copy_tip(tray_data, text);
+    copy_tip(tray_data, text, TRAY_TIP_SIZE);
 
     Shell_NotifyIconA(add ? NIM_ADD : NIM_MODIFY, &tray_data);
+}
+
+void show_tray_notice(const char* text) {
+    if (!notify_on_link_loss()) return;
+    Hold hold;
+    // A copy: the balloon goes once, not again with every later update of the icon.
+    tray_notice = tray_data;
+    tray_notice.uFlags |= NIF_INFO;
+    tray_notice.dwInfoFlags = NIIF_INFO;
+    (void)snprintf(tray_notice.szInfo, sizeof(tray_notice.szInfo), "%s", text);
+    (void)snprintf(tray_notice.szInfoTitle, sizeof(tray_notice.szInfoTitle), "VORLIX Viewer");
+    ++tray_notices;
+    Shell_NotifyIconA(NIM_MODIFY, &tray_notice);
 }
 
 void reload_tray_icon(bool add) {

@@ -11,6 +11,7 @@
 #include "shell/common_libraries.h"
 #include "shell/main_window.h"
 #include "shell/tray_icon.h"
+#include "shell/user_options.h"
 #include "status/device_record.h"
 #include "status/device_requests.h"
 #include "statuswin/status_window.h"
@@ -244,6 +245,14 @@ void run_tray_command(int id) {
     case IDM_LOGFILE:
         command_log_file();
         break;
+    case IDM_NOTIFY_LINK_LOSS:
+        // Kept for this run even when the registry refuses it.
+        set_notify_on_link_loss(!notify_on_link_loss());
+        break;
+    case IDM_START_AT_LOGON:
+        if (!set_start_at_logon(!start_at_logon()))
+            refuse("Unable to change the shortcut in the Startup folder.");
+        break;
     default:
         break;
     }
@@ -263,6 +272,12 @@ void show_tray_menu() {
     AppendMenuA(menu, MF_STRING, IDM_STATUS, "VORLIX Connection Status");
     AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
     AppendMenuA(menu, MF_STRING, IDM_LOGFILE, "Log File");
+    // Below the first nine, so theirs keep their positions.
+    AppendMenuA(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuA(menu, MF_STRING | (notify_on_link_loss() ? MF_CHECKED : MF_UNCHECKED),
+                IDM_NOTIFY_LINK_LOSS, "Notify on Link Loss");
+    AppendMenuA(menu, MF_STRING | (start_at_logon() ? MF_CHECKED : MF_UNCHECKED),
+                IDM_START_AT_LOGON, "Start at Logon");
 
     POINT at = {0, 0};
     GetCursorPos(&at);

@@ -1,5 +1,5 @@
 // The status window: a modal dialog created once and afterwards only hidden and shown
-// again. Its two pages ("General", "Wi-Fi") are child dialogs of a tab page host.
+// again. Its pages ("General", "Wi-Fi", "History") are child dialogs of a tab page host.
 #include "statuswin/status_window.h"
 
 #include <atomic>
@@ -10,6 +10,7 @@
 #include "shell/common_libraries.h"
 #include <shellapi.h>
 #include "status/device_record.h"
+#include "statuswin/history_page.h"
 #include "statuswin/tab_host.h"
 
 // Google Maps takes q=latitude,+longitude in signed decimal degrees; the host must stay
@@ -25,9 +26,11 @@ static std::atomic<HWND> status_dialog{nullptr};
 static TabHost status_tabs;
 static char map_url[128];
 
-static const char* const status_tab_titles[] = {"General", "Wi-Fi", nullptr};
+static const char* const status_tab_titles[] = {"General", "Wi-Fi", "History", nullptr};
 static const LPCSTR status_page_templates[] = {MAKEINTRESOURCEA(IDD_PAGE_GENERAL),
-                                               MAKEINTRESOURCEA(IDD_PAGE_WIFI), nullptr};
+                                               MAKEINTRESOURCEA(IDD_PAGE_WIFI),
+                                               MAKEINTRESOURCEA(IDD_PAGE_HISTORY), nullptr};
+static const int kHistoryPage = 2; // index into status_tabs.pages
 
 struct StatusRow {
     int page; // index into status_tabs.pages
@@ -89,7 +92,8 @@ void open_status_window(HWND owner) {
         SetForegroundWindow(dialog);
         return;
     }
-    ensure_common_controls(); // the tab control
+    ensure_common_controls(); // the tab control and the history's list view
+    history_page_register();  // the history's graph
     // Never ended, only hidden: this returns when the thread is told to quit.
     DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_STATUS), owner,
                     status_dialog_proc, 0);
@@ -112,6 +116,8 @@ void refresh_status_window() {
         if (row.page >= status_tabs.page_count) continue; // a page the host could not create
         SetWindowTextA(GetDlgItem(status_tabs.pages[row.page], row.control), text);
     }
+    if (kHistoryPage < status_tabs.page_count)
+        history_page_refresh(status_tabs.pages[kHistoryPage]);
     int sel = static_cast<int>(SendMessageA(status_tabs.tab, TCM_GETCURSEL, 0, 0));
     if (sel >= 0 && sel < status_tabs.page_count && status_tabs.pages[sel] != nullptr)
         RedrawWindow(status_tabs.pages[sel], nullptr, nullptr,
@@ -134,9 +140,13 @@ static void init_status_dialog(HWND dialog) {
     status_window_shown = 1;
     tab_host_init(&status_tabs, GetDlgItem(dialog, IDC_STATUS_TAB), status_tab_titles,
                   status_page_templates, status_dialog_proc, nullptr, 1);
+    if (kHistoryPage < status_tabs.page_count) history_page_init(status_tabs.pages[kHistoryPage]);
     status_dialog.store(dialog, std::memory_order_release);
     refresh_status_window();
-    select_status_tab(1);
+    // Every page is visible from its template: selecting each once, the last first, leaves
+    // only the General page shown once the hide has selected it.
+    for (int i = status_tabs.page_count - 1; i >= 1; --i)
+        select_status_tab(i);
     hide_status_window();
 }
 
@@ -156,6 +166,9 @@ static INT_PTR CALLBACK status_dialog_proc(HWND window, UINT message, WPARAM wpa
         case IDC_VIEW_LOCATION:
             open_location_map();
             break;
+        case IDC_HISTORY_COPY:
+            history_page_copy(window);
+            break;
         default: // IDCANCEL included: Esc leaves the window open
             break;
         }
@@ -163,6 +176,8 @@ static INT_PTR CALLBACK status_dialog_proc(HWND window, UINT message, WPARAM wpa
     case WM_NOTIFY:
         if (wparam == IDC_STATUS_TAB)
             return status_tabs.on_notify(reinterpret_cast<NMHDR*>(lparam));
+        if (wparam == IDC_HISTORY_EVENTS) // from the history page, forwarded by the host
+            return history_page_notify(reinterpret_cast<NMHDR*>(lparam));
         return 0;
     case WM_CLOSE:
         hide_status_window();

@@ -1,4 +1,4 @@
-// The two-tab status window ("General", "Wi-Fi"), created once and then only hidden.
+// The status window ("General", "Wi-Fi", "History" tabs), created once and then only hidden.
 #pragma once
 #include <windows.h>
 
