@@ -116,7 +116,7 @@ TEST(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
         // enters the page with the focus on the button; a switch ends that.
         HWND map_button = GetDlgItem(general, IDC_VIEW_LOCATION);
         const std::string map = "\"https://www.google.com/maps?q=";
-        const std::string urls[] = {map + "latitude,+longitude\"",
+        const std::string urls[] = {map + "f8,+f10\"",
                                     map + kBlank + ",+" + kBlank + "\""};
         for (const std::string& url : urls) {
             PostMessageA(map_button, BM_CLICK, 0, 0);
