@@ -10,6 +10,7 @@
 #include "shell/common_libraries.h"
 #include "shell/shell_seams.h"
 #include "status/device_record.h"
+#include "statuswin/network_picture.h"
 #include "statuswin/tab_host.h"
 
 // Google Maps takes q=latitude,+longitude in signed decimal degrees; the host must stay
@@ -134,6 +135,7 @@ static void init_status_dialog(HWND dialog) {
     status_window_shown = 1;
     tab_host_init(&status_tabs, GetDlgItem(dialog, IDC_STATUS_TAB), status_tab_titles,
                   status_page_templates, status_dialog_proc, nullptr, 1);
+    pick_network_picture(dialog);
     status_dialog.store(dialog, std::memory_order_release);
     refresh_status_window();
     select_status_tab(1);
