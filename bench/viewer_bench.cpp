@@ -323,8 +323,10 @@ int soak_mode(double seconds) {
         fault.times = hold_s > 0 ? -1 : 1;
         unit.set_config(config);
         unit.add_fault(fault);
-        if (hold_s > 0)
+        if (hold_s > 0) // held, then healthy again before the viewer's next login
             Sleep(static_cast<DWORD>(1000 * std::max(0.0, std::min(hold_s, seconds - elapsed()))));
+        else // one reply spoilt: the fault stays until it has been used
+            relogged(before, relog_s);
         unit.clear_faults();
         unit.set_config(healthy);
         relogged(before, relog_s);
