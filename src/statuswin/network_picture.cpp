@@ -2,51 +2,50 @@
 
 namespace {
 
-// Rendered from the same SVG as bitmap 137 at 1.5, 2 and 3 times its 47 px.
+// Rendered from the same SVG as bitmap 137 (47 px) for 150, 175, 200, 250 and 300 %.
 struct Variant {
-    UINT dpi; // the least DPI that takes it
+    int size; // pixels, square
     const char* name;
     HBITMAP loaded; // loaded once, kept for the process's life
 };
-Variant variants[] = {
-    {288, "NETWORK_288", nullptr}, {192, "NETWORK_192", nullptr}, {144, "NETWORK_144", nullptr}};
+Variant variants[] = {{141, "NETWORK_288", nullptr},
+                      {118, "NETWORK_240", nullptr},
+                      {94, "NETWORK_192", nullptr},
+                      {82, "NETWORK_168", nullptr},
+                      {71, "NETWORK_144", nullptr}};
 
-UINT window_dpi(HWND window) {
-    typedef UINT(WINAPI * DpiForWindow)(HWND);
-    // Windows 10 1607 and later; before that the whole process runs at the system DPI.
-    auto dpi_for_window = reinterpret_cast<DpiForWindow>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("user32.dll"), "GetDpiForWindow")));
-    if (dpi_for_window) return dpi_for_window(window);
-    HDC screen = GetDC(nullptr);
-    UINT dpi = screen ? static_cast<UINT>(GetDeviceCaps(screen, LOGPIXELSY)) : 96;
-    if (screen) ReleaseDC(nullptr, screen);
-    return dpi;
+// The picture is 47 px where the dialog font's base unit is 13 px high (8 point at 96 DPI).
+// Sized by the dialog's own layout rather than the DPI alone, so it keeps its place between
+// the labels around it when the font does not grow exactly with the DPI.
+int wanted_size(HWND dialog) {
+    RECT unit = {0, 0, 4, 8};
+    if (!MapDialogRect(dialog, &unit)) return 47;
+    return 47 * unit.bottom / 13;
 }
 
-BOOL CALLBACK set_picture(HWND control, LPARAM bitmap) {
+BOOL CALLBACK set_picture(HWND control, LPARAM) {
     char name[16] = "";
     GetClassNameA(control, name, sizeof name);
     LONG_PTR style = GetWindowLongPtrA(control, GWL_STYLE);
     if (lstrcmpiA(name, "Static") != 0 || (style & SS_TYPEMASK) != SS_BITMAP) return TRUE;
-    HGDIOBJ old = reinterpret_cast<HGDIOBJ>(
-        SendMessageA(control, STM_SETIMAGE, IMAGE_BITMAP, static_cast<LPARAM>(bitmap)));
-    // The control never frees an image it is given; the one it loaded itself is ours now.
-    if (old && old != reinterpret_cast<HGDIOBJ>(bitmap)) DeleteObject(old);
+    int wanted = wanted_size(GetParent(control));
+    for (Variant& variant : variants) {
+        if (variant.size > wanted + 1) continue; // the largest that fits; else bitmap 137
+        if (!variant.loaded)
+            variant.loaded = static_cast<HBITMAP>(
+                LoadImageA(GetModuleHandleA(nullptr), variant.name, IMAGE_BITMAP, 0, 0, 0));
+        if (!variant.loaded) return TRUE;
+        HGDIOBJ old = reinterpret_cast<HGDIOBJ>(SendMessageA(
+            control, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(variant.loaded)));
+        // The control never frees an image it is given; the one it loaded itself is ours now.
+        if (old && old != variant.loaded) DeleteObject(old);
+        return TRUE;
+    }
     return TRUE;
 }
 
 } // namespace
 
 void pick_network_picture(HWND window) {
-    UINT dpi = window_dpi(window);
-    for (Variant& variant : variants) {
-        // From halfway between two scales up, the larger picture.
-        if (dpi <= variant.dpi - variant.dpi / 6) continue;
-        if (!variant.loaded)
-            variant.loaded = static_cast<HBITMAP>(
-                LoadImageA(GetModuleHandleA(nullptr), variant.name, IMAGE_BITMAP, 0, 0, 0));
-        if (variant.loaded)
-            EnumChildWindows(window, set_picture, reinterpret_cast<LPARAM>(variant.loaded));
-        return;
-    }
+    EnumChildWindows(window, set_picture, 0);
 }
