@@ -30,10 +30,14 @@ int starts_mode(int starts) {
         wait_until([] { return !tray_icon_shown(); }, 3000); // the last run's icon gone
         Viewer viewer;
         double icon_s = 0;
+        bool clicked = false;
         bool opened = viewer_open(viewer, [&] {
+            if (viewer.main && !clicked) { // the user opens the status window at once
+                tray_click(viewer.main, WM_LBUTTONUP);
+                clicked = true;
+            }
             if (icon_s == 0 && viewer.main && tray_icon_shown()) icon_s = now_s();
         });
-        if (opened) tray_click(viewer.main, WM_LBUTTONUP); // the user opens the status window
         HWND status = nullptr;
         auto full = [&] {
             if (icon_s == 0 && tray_icon_shown()) icon_s = now_s();
@@ -385,8 +389,11 @@ int soak_mode(double seconds) {
         double at = elapsed();
         steps[i].run();
         printf("  %5.0f s  %-15s %5.1f s\n", at, steps[i].name, elapsed() - at);
-        // After the first whole cycle every fault and the menu's box were seen once.
-        if (i + 1 == steps.size() && warm.logins == 0) warm = sample("warm");
+        // After each whole cycle; after the first, every fault and the menu's box were seen.
+        if (i + 1 == steps.size()) {
+            Sample cycle = sample("cycle");
+            if (warm.logins == 0) warm = cycle;
+        }
     }
     unit.clear_faults();
     Sleep(10000); // the healthy unit back, the viewer logged in and settled
