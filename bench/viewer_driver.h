@@ -1,125 +1,73 @@
-// Drives VORLIXViewer.exe from outside, as a user or the Windows shell would: it starts the
-// program as its own process, finds its windows by class, title and control id, posts the
-// tray callback message, walks the popup menu with the keyboard, answers message boxes and
-// dialogs, reads window texts, and looks at the taskbar's notification area on screen.
+// Drives VORLIXViewer.exe from outside, as a user or the Windows shell would: its own
+// process, found by window class and title, the tray callback message, the popup menu walked
+// with the keyboard, message boxes answered; and its Linux side read through drive Z:.
 #pragma once
 #include <windows.h>
+
+#include "unitsim.h"
 
 #include <functional>
 #include <string>
 #include <vector>
 
-namespace e2e {
+// One clock for every figure: seconds, from the performance counter.
+double now_s();
+double median(std::vector<double> values);
+// "median M ms (min-max)" of values in seconds.
+void print_spread(const char* what, const std::vector<double>& seconds);
 
 // Polls `done` every step_ms until it holds or timeout_ms passes.
-bool wait_until(const std::function<bool()>& done, int timeout_ms, int step_ms = 50);
-
-// The viewer's .exe as a Windows path (Wine maps the Linux root to drive Z:).
-std::string viewer_exe_path();
-
-// A fresh folder under the Windows temp folder, removed with everything in it by the
-// destructor.
-class TempFolder {
-  public:
-    TempFolder();
-    ~TempFolder();
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::string& path() const { return path_; }
-    std::string file(const char* name) const { return path_ + "\\" + name; }
-
-  private:
-    std::string path_;
-};
-
-bool write_file(const std::string& path, const std::string& bytes);
+bool wait_until(const std::function<bool()>& done, int timeout_ms, int step_ms = 20);
+std::string windows_path(const char* unix_path); // Wine maps the Linux root to Z:
 bool read_file(const std::string& path, std::string* bytes);
-void write_settings(const std::string& folder, int port, const char* user, const char* password);
 
-// One run of the viewer, started with a folder as its current directory.
-class ViewerProcess {
-  public:
-    ViewerProcess() = default;
-    ~ViewerProcess();
-    ViewerProcess(const ViewerProcess&) = delete;
-    ViewerProcess& operator=(const ViewerProcess&) = delete;
-
-    bool start(const std::string& folder);
-    DWORD pid() const { return info_.dwProcessId; }
-    HANDLE handle() const { return info_.hProcess; }
-    bool running() const;
-    // Waits for the end; true with *code when it ended within timeout_ms.
-    bool wait_exit(DWORD timeout_ms, DWORD* code) const;
-    // The hidden main window ("VORLIXViewerClass__") of this process, waited for.
-    HWND main_window(int timeout_ms = 10000);
-    // Ends the process the way a user cannot (test cleanup only): the window is told to
-    // close down, then the process is terminated if it is still there.
-    void end_for_cleanup();
-
-  private:
-    PROCESS_INFORMATION info_ = {};
-    HWND main_ = nullptr;
-};
-
-// Top-level windows of a process by class and (optional) title; visible ones only when asked.
-std::vector<HWND> top_windows(DWORD pid, const char* window_class, const char* title,
-                              bool visible_only);
-HWND wait_top_window(DWORD pid, const char* window_class, const char* title, int timeout_ms);
-HWND find_descendant(HWND parent, int control_id);
+HWND top_window(DWORD pid, const char* window_class, const char* title, bool visible_only);
 std::string window_text(HWND window);
-bool set_window_text(HWND window, const std::string& text);
 
-// Message boxes titled "VORLIX Viewer": their text (static control 0xFFFF) and OK.
-std::string box_text(HWND box);
-HWND wait_box(DWORD pid, const std::string& text_prefix, int timeout_ms);
-void press_ok(HWND box);
+// Menu positions counted in Down keys (the keyboard skips separators).
+enum MenuDowns { MENU_EXIT = 1, MENU_CONFIG = 5 };
+// Right click on the tray icon, then `downs` Down keys and Enter on its menu.
+bool choose_menu(HWND main, DWORD pid, int downs);
+// Presses OK on the viewer's message box whose text starts with `prefix`; false if none came.
+bool answer_box(DWORD pid, const char* prefix, int timeout_ms);
+void tray_click(HWND main, UINT mouse_message);
+// Every value control of the status window holds a text.
+bool status_full(HWND status_window);
+// The viewer's icon drawn in the taskbar's notification area.
+bool tray_icon_shown();
 
-// The tray callback: message 5 with the mouse event in lParam.
-void tray_click(HWND main_window, UINT mouse_message);
-// Right click on the tray icon, then `downs` Down keys and Enter on the popup menu (the
-// keyboard skips separators; the first Down selects "Exit"). False when no menu showed.
-bool choose_menu_entry(HWND main_window, DWORD pid, int downs);
-// Menu positions counted in Down keys.
-enum MenuDowns {
-    kMenuExit = 1,
-    kMenuAbout = 2,
-    kMenuPowercycle = 3,
-    kMenuTelnet = 4,
-    kMenuConfig = 5,
-    kMenuStatus = 6,
-    kMenuLogFile = 7
+// The Linux side of a Wine process: every thread of the program and of Wine inside it.
+struct LinuxSide {
+    std::string proc; // "Z:\\proc\\<pid>"
+    // The newest live process whose command line holds `exe`, and `with` unless null, and
+    // not `without` unless null.
+    bool find(const std::string& exe, const char* with, const char* without);
+    double cpu_s() const;  // user + system
+    long anon_kib() const; // RssAnon: the private memory
+    long wakeups() const;  // voluntary context switches summed over its threads
 };
 
-// Status window ("VORLIX Connection Status", a dialog of the viewer's process).
-HWND wait_status_window(DWORD pid, int timeout_ms);
-struct StatusField {
-    int id;
-    const char* name;
-    bool general_page; // false: Wi-Fi page
-};
-const std::vector<StatusField>& status_fields(); // the 27 value controls and box 1018
-// Text of each value control by id (padding blanks kept), read with WM_GETTEXT.
-bool read_status(HWND status_window, std::vector<std::pair<int, std::string>>* texts);
-std::string trimmed(const std::string& text);
-
-// The viewer's tray icons as drawn in the taskbar's notification area.
-class TrayWatcher {
-  public:
-    bool load(const std::string& exe_path); // icons 130-135 and 139 at 16 x 16
-    // Resource number of the viewer icon now visible in the notification area, 0 if none;
-    // *center gets its middle in screen coordinates.
-    int shown_icon(POINT* center = nullptr) const;
-    // The tooltip the notification area shows while the pointer rests on the viewer's icon
-    // (read with WM_GETTEXT from the shell's tooltip window); "" when no icon or no tooltip
-    // showed. The pointer is moved off the taskbar again afterwards.
-    std::string tooltip() const;
-
-  private:
-    struct Picture {
-        int id;
-        HICON icon;
-    };
-    std::vector<Picture> pictures_;
+// The viewer against a stand-in of its own, from a folder of its own.
+struct Viewer {
+    unitsim::Server unit;
+    std::string folder;
+    PROCESS_INFORMATION process = {};
+    HWND main = nullptr;
+    LinuxSide side;
+    double started_s = 0, window_s = 0; // when started; when its main window showed
+    explicit Viewer(const unitsim::Config& config = unitsim::Config()) : unit(config) {}
+    ~Viewer();
+    Viewer(const Viewer&) = delete;
+    Viewer& operator=(const Viewer&) = delete;
+    DWORD pid() const { return process.dwProcessId; }
+    bool running() const;
 };
 
-} // namespace e2e
+// The start-up every mode shares: the stand-in, a fresh folder with telnet.conf for it, the
+// viewer started there, its main window and its first login. `each` runs on every poll
+// until then (the start-up figures watch the screen with it).
+bool viewer_open(Viewer& viewer, const std::function<void()>& each = nullptr);
+// Ends the viewer the way a user cannot (cleanup only) and removes its folder.
+void viewer_close(Viewer& viewer);
+// The viewer's .exe as a Windows path.
+std::string viewer_exe();

@@ -11,6 +11,7 @@
 #include <shellapi.h>
 #include "status/device_record.h"
 #include "statuswin/history_page.h"
+#include "statuswin/network_picture.h"
 #include "statuswin/tab_host.h"
 
 // Google Maps takes q=latitude,+longitude in signed decimal degrees; the host must stay
@@ -141,6 +142,7 @@ static void init_status_dialog(HWND dialog) {
     tab_host_init(&status_tabs, GetDlgItem(dialog, IDC_STATUS_TAB), status_tab_titles,
                   status_page_templates, status_dialog_proc, nullptr, 1);
     if (kHistoryPage < status_tabs.page_count) history_page_init(status_tabs.pages[kHistoryPage]);
+    pick_network_picture(dialog);
     status_dialog.store(dialog, std::memory_order_release);
     refresh_status_window();
     // Every page is visible from its template: selecting each once, the last first, leaves
