@@ -6,6 +6,7 @@
 
 #include "link/console_link.h"
 #include "link/link_flags.h"
+#include "link/link_history.h"
 #include "link/link_state.h"
 #include "link/socket_layer.h"
 #include "link/supervisor.h"
@@ -83,6 +84,8 @@ void start_worker() {
 void on_create(HWND window) {
     reconnect_request = 0;
     device_record_init();
+    // Empty, and its pages written once now: the history never grows the process later.
+    history_clear();
 
     options_load();
     tray_data_init(window);
