@@ -219,57 +219,17 @@ TEST_F(Supervisor, SettingsSavedInAnyStateReconnectAtOnceWithTheNewOnes) {
     }
 }
 
-// The first query fails and the user asks for a power cycle and a capture as the link is
-// lost: after the next login the power cycle goes out alone and drops the link, the worker
-// logs in again once the unit is back, and the capture is served then. A second one asked as
-// the first ends waits for the next turn; each reports its own path. The history tells it all.
-TEST_F(Supervisor, RequestsOfTheUserAreServedApartOnTheNextTurnsWithALink) {
+// The first query fails; as the link is lost the unit starts rejecting the password, and the
+// user asks for a power cycle and a capture. The worker answers each prompt, the unit closes
+// after three, and it tries again every 15 worker seconds. One notice when the link has been
+// down for 60 worker seconds, with the reason of the moment; none for the later attempts; one
+// when it is back. Then the power cycle goes out alone and drops the link, the worker logs in
+// again once the unit is back, and the capture is served then; a second one asked as the
+// first ends waits for the next turn, each reporting its own path. Every query adds its
+// signal, a second down marks its minute as without a link.
+TEST_F(Supervisor, OneNoticeAnOutageAndTheUsersRequestsServedApartOnceTheLinkIsBack) {
     unitsim::Server& unit = start_unit();
-    unitsim::Fault cut;
-    cut.command = "cmd device cell";
-    cut.connection = 1;
-    cut.close_after = 0;
-    unit.add_fault(cut);
-    action = [&] {
-        if (seen.size() > 1) return;
-        raise_request(REQUEST_POWER_CYCLE);
-        request_log_capture(log_path.c_str());
-    };
-    const std::string second = log_path + "2";
-    view_hooks.update_tray = [](bool, bool) { // the first capture is done, its report to come
-        view_hooks.update_tray = nullptr;
-        request_log_capture((temp_path("capture.log") + "2").c_str());
-    };
-    write_settings(unit.port());
-    start_worker();
-    for (int i = 0; i < 10000 && recorded().size() < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    stop_worker();
-    remove(second.c_str());
-    EXPECT_EQ(recorded(), (Seen{"report Generated Log File : " + log_path,
-                                "report Generated Log File : " + second}));
-    Seen commands = unit.stats().commands;
-    EXPECT_EQ(Seen(commands.begin(), commands.begin() + 3),
-              (Seen{"cmd device cell", "cmd pwrmode 2", "cmd showstate"}));
-    Seen events = history();
-    const std::string connected = "connected 127.0.0.1:" + std::to_string(unit.port()) + " 1";
-    ASSERT_EQ(events.size(), 6u);
-    events[4].erase(events[4].rfind(' ')); // as many as the restart lasted
-    EXPECT_EQ(events, (Seen{connected, "lost closed by the unit 1", connected, "power cycle  1",
-                            "failed closed by the unit", connected}));
-}
-
-// A wrong password after a lost link: the worker answers each prompt, the unit closes after
-// three, and it tries again every 15 worker seconds. One notice when the link has been down
-// for 60 worker seconds, with the reason of the moment; none for the later attempts; one when
-// it is back. Every query adds its signal, a second down marks its minute as without a link.
-TEST_F(Supervisor, OneNoticeAMinuteIntoAnOutageAndOneWhenItIsBack) {
-    unitsim::Server& unit = start_unit();
-    unitsim::Fault cut;
-    cut.command = "cmd device cell";
-    cut.connection = 1;
-    cut.close_after = 0;
-    unit.add_fault(cut);
+    unit.add_fault(closing("cmd device cell", 0, 1));
     unitsim::Config right = unit.config();
     unitsim::Config wrong = right;
     wrong.password = "other";
@@ -277,28 +237,43 @@ TEST_F(Supervisor, OneNoticeAMinuteIntoAnOutageAndOneWhenItIsBack) {
     view_hooks.show_notice = [](const char* text) {
         record(std::to_string(worker_seconds.load()) + " " + text);
     };
+    const std::string second = log_path + "2";
+    view_hooks.update_tray = [](bool, bool) { // the first capture is done, its report to come
+        view_hooks.update_tray = nullptr;
+        request_log_capture((temp_path("capture.log") + "2").c_str());
+    };
     action = [&] {
-        const std::string last = seen.back();
-        if (last == "0-") unit.set_config(wrong);
-        if (last == "90-") unit.set_config(right);
+        if (seen.back() == "90-") unit.set_config(right);
+        if (seen.size() > 1) return;
+        unit.set_config(wrong);
+        raise_request(REQUEST_POWER_CYCLE);
+        request_log_capture(log_path.c_str());
     };
     write_settings(unit.port());
     start_worker();
-    ASSERT_TRUE(wait_for(2, 'A'));
+    for (int i = 0; i < 10000 && recorded().size() < 4; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     stop_worker();
+    remove(second.c_str());
     Seen events = history();
     const std::string connected = "connected 127.0.0.1:" + std::to_string(unit.port()) + " 1";
-    EXPECT_EQ(events,
-              (Seen{connected, "lost closed by the unit 1", "failed login rejected 7", connected}));
+    ASSERT_EQ(events.size(), 7u);
+    events[5].erase(events[5].rfind(' ')); // as many as the restart lasted
+    EXPECT_EQ(events, (Seen{connected, "lost closed by the unit 1", "failed login rejected 7",
+                            connected, "power cycle  1", "failed closed by the unit", connected}));
     LinkEvent lost;
-    ASSERT_TRUE(history_event_newest(2, &lost));
+    ASSERT_TRUE(history_event_newest(5, &lost));
     EXPECT_NE(lost.outage_s, 0u);
     char at[8];
     const time_t when = static_cast<time_t>(lost.when);
     strftime(at, sizeof at, "%H:%M", localtime(&when));
     EXPECT_EQ(recorded(),
               (Seen{"60 Lost the link to the unit at " + std::string(at) + " (login rejected).",
-                    "105 The link is back after 1 min."}));
+                    "105 The link is back after 1 min.", "report Generated Log File : " + log_path,
+                    "report Generated Log File : " + second}));
+    Seen commands = unit.stats().commands;
+    EXPECT_EQ(Seen(commands.begin(), commands.begin() + 3),
+              (Seen{"cmd device cell", "cmd pwrmode 2", "cmd showstate"}));
     std::vector<SignalMinute> minutes(HISTORY_MINUTES);
     history_signal(time(nullptr), minutes.data());
     int samples = 0;

@@ -117,6 +117,14 @@ inline unitsim::Fault output_of(const std::string& command, const std::string& o
     f.split_pause_ms = pause_ms;
     return f;
 }
+// A fault that closes the connection after `after` bytes of the reply (on connection n only).
+inline unitsim::Fault closing(const std::string& command, long after, int n = 0) {
+    unitsim::Fault f;
+    f.command = command;
+    f.close_after = after;
+    f.connection = n;
+    return f;
+}
 inline unitsim::Fault silent(const std::string& command) {
     unitsim::Fault f = output_of(command, "");
     f.silence = true;
