@@ -129,12 +129,7 @@ TEST_F(ConsoleLink, EachFailureNotesItsReasonForTheTooltip) {
         SCOPED_TRACE(c.tip);
         again();
         tick_ms = c.tick;
-        server = new unitsim::Server(c.config);
-        for (const unitsim::Fault& f : c.faults)
-            server->add_fault(f);
-        const std::string port = std::to_string(server->start(0));
-        set_settings(c.ip, c.port.empty() ? port : c.port);
-        device.socket = link_open(device);
+        open(c.config, c.faults, c.ip, c.port);
         if (c.stage == RAISED) raise_reconnect(REASON_NEW_SETTINGS);
         const unsigned long before = idle_ticks_waited.load();
         EXPECT_EQ(c.stage == RAISED || c.stage == LOGIN, c.stage > OPEN && link_login(device));
