@@ -96,7 +96,6 @@ TEST_F(ConsoleLink, EachFailureNotesItsReasonForTheTooltip) {
     } cases[] = {
         {frozen(), {}, "23x", OPEN, REASON_NO_SETTINGS, none},
         {frozen(), {}, "", OPEN, REASON_NO_SETTINGS, none, {}, "localhost"},
-        {frozen(), {}, "", OPEN, REASON_NO_SETTINGS, none, {}, "127.0.0.1.5"},
         {frozen(), {}, closed, OPEN, REASON_REFUSED, "refused by"},
         {unanswered, {}, "", OPEN, REASON_NO_ANSWER, "no answer from"},
         {frozen(), {}, "", RAISED, REASON_NEW_SETTINGS, "new settings to", {}, lo, 1, 0, 0},

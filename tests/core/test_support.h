@@ -100,9 +100,9 @@ inline int refusing_port(unitsim::Server& holder) {
     return holder.start(0);
 }
 
-// The text blank-padded to width, as the views get it.
-inline std::string padded(const std::string& text, size_t width = 31) {
-    return text + std::string(text.size() < width ? width - text.size() : 0, ' ');
+// The text blank-padded to 31, as the views get it.
+inline std::string padded(const std::string& text) {
+    return text + std::string(31 - text.size(), ' ');
 }
 
 // A fault that gives the command this output, cut at these offsets with this pause; or no
