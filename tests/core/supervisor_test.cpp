@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <ctime>
 #include <fstream>
-#include <cstring>
 #include <memory>
 
 using namespace ts;
@@ -170,50 +169,56 @@ TEST_F(Supervisor, RefreshesEveryTurnWithoutSettingsEveryFifthConnectedEveryFift
 #endif
 }
 
-// New settings while connected, in the pause after a failed attempt, in a connect never
-// answered or a login never asked, saved by the user right after the refresh that shows the
-// state: at most the blank status of the drop, then B's at once, with no failed attempt and
-// no pause of 15 between. The worker's second and tick last a minute, so only the wake
+// New settings saved, or the stop, while the worker waits: in a query on a silent unit, in the
+// pause after a failed attempt, in a connect never answered or in a login never asked. New
+// settings: at most the blank status of the drop, then B's at once, with no failed attempt
+// and no pause of 15 between. The stop: the worker ends within the tick under way, and a stop
+// is no lost link. The worker's second and the connect's tick last a minute, so only the wake
 // can end a pause or the connect so soon.
-TEST_F(Supervisor, SettingsSavedInAnyStateReconnectAtOnceWithTheNewOnes) {
-    enum { connected, paused, never_answer, never_login };
-    const Seen expected[] = {{"0A", "0-", "0B"}, {"0-", "0B"}, {"0B"}, {"0B"}};
-    for (int state : {connected, paused, never_answer, never_login}) {
-        SCOPED_TRACE(state);
-        SetUp();
-        unitsim::Server& a = start_unit("1", state == never_login, state == never_answer);
-        unitsim::Server& b = start_unit("9");
-        bool saved = false;
-        action = [&] {
-            if (saved || seen.back().back() == 'B') return;
-            saved = true;
-            save_in_dialog(b.port());
-        };
-        write_settings(state == paused ? closed_port() : a.port());
-        second_ms = 60000;
-        tick_ms = state == never_login ? 100 : 60000; // the login's ticks show it is waiting
+TEST_F(Supervisor, NewSettingsOrTheStopEndEveryWaitOfTheWorker) {
+    enum { query, paused, never_answer, never_login };
+    const Seen expected[] = {{"0-", "0B"}, {"0-", "0B"}, {"0B"}, {"0B"}};
+    for (int state : {query, paused, never_answer, never_login}) {
+        for (bool stop : {false, true}) {
+            SCOPED_TRACE(state * 2 + stop);
+            SetUp();
+            unitsim::Server& a = start_unit("1", state == never_login, state == never_answer);
+            unitsim::Server& b = start_unit("9");
+            a.add_fault(silent("cmd ver"));
+            write_settings(state == paused ? closed_port() : a.port());
+            second_ms = 60000;
+            tick_ms = state == query || state == never_login ? 100 : 60000; // ticks show the wait
 #ifndef _WIN32
-        const int fillers = connects_pending(a.port());
+            const int fillers = connects_pending(a.port());
 #endif
-        const unsigned long ticks = idle_ticks_waited + 3;
-        start_worker();
-        ASSERT_TRUE(eventually([&] { // until it waits in the login (ticks go on) or the connect
-            if (state == never_login) return idle_ticks_waited >= ticks;
+            start_worker();
+            EXPECT_TRUE(state != query || a.wait_commands(4, 10000)); // at "cmd ver"
+            const unsigned long ticks = idle_ticks_waited + 2;
+            ASSERT_TRUE(eventually([&] {
+                if (state == paused) return !refreshes().empty();
+                if (state != never_answer) return idle_ticks_waited >= ticks;
 #ifdef _WIN32 // no /proc: at least A's settings are read, so B's come only with the save
-            LinkSettings now;
-            settings_snapshot(device, &now);
-            return state != never_answer || std::to_string(a.port()) == now.port;
+                LinkSettings now;
+                settings_snapshot(device, &now);
+                return std::to_string(a.port()) == now.port;
 #else
-            return state != never_answer || connects_pending(a.port()) > fillers;
+                return connects_pending(a.port()) > fillers;
 #endif
-        }));
-        if (state >= never_answer) save_in_dialog(b.port());
-        ASSERT_TRUE(wait_for(expected[state].size(), 'B'));
-        Seen r = refreshes();
-        EXPECT_EQ(expected[state], Seen(r.begin(), r.begin() + expected[state].size()));
-        EXPECT_EQ(b.stats().connections, 1);
-        EXPECT_EQ(reconnect_request.load(), 0);
-        TearDown();
+            }));
+            if (stop) {
+                EXPECT_LE(stop_worker(), 2u); // the tick under way, and one ending as the stop came
+                EXPECT_EQ(refreshes().size(), state == paused ? 1u : 0u)
+                    << "a stop is no lost link";
+            } else {
+                save_in_dialog(b.port());
+                ASSERT_TRUE(wait_for(expected[state].size(), 'B'));
+                Seen r = refreshes();
+                EXPECT_EQ(expected[state], Seen(r.begin(), r.begin() + expected[state].size()));
+                EXPECT_EQ(b.stats().connections, 1);
+                EXPECT_EQ(reconnect_request.load(), 0);
+            }
+            TearDown();
+        }
     }
 }
 
@@ -282,28 +287,6 @@ TEST_F(Supervisor, OneNoticeAnOutageAndTheUsersRequestsServedApartOnceTheLinkIsB
     Seen r = refreshes();
     EXPECT_EQ(samples, std::count_if(r.begin(), r.end(), [](auto& x) { return x.back() == 'A'; }));
     EXPECT_GE(down, 1);
-}
-
-// The stop ends every wait of the worker within the tick under way: a login, a query on a
-// silent unit, the 15 s pause (real ticks and seconds, so a wait that ran on would show).
-TEST_F(Supervisor, StopEndsEveryWaitOfTheWorker) {
-    enum { login, query, pause };
-    for (int state : {login, query, pause}) {
-        SCOPED_TRACE(state);
-        SetUp();
-        tick_ms = 100; // real limits: 15 s login, 30 s reply
-        second_ms = 1000;
-        unitsim::Server& unit = start_unit("1", state == login);
-        unit.add_fault(silent("cmd ver"));
-        write_settings(state == pause ? closed_port() : unit.port());
-        start_worker();
-        EXPECT_TRUE(state != query || unit.wait_commands(4, 10000)); // at "cmd ver"
-        const unsigned long ticks = idle_ticks_waited + 2;
-        EXPECT_TRUE(eventually(
-            [&] { return state == pause ? !refreshes().empty() : idle_ticks_waited >= ticks; }));
-        EXPECT_LE(stop_worker(), 2u); // the tick under way, and one ending as the stop came
-        EXPECT_EQ(refreshes().size(), state == pause ? 1u : 0u) << "a stop is no lost link";
-    }
 }
 
 } // namespace
