@@ -249,7 +249,7 @@ TEST_F(DeviceRequests, CaptureWritesEveryReplyAndReportsItsOutcome) {
          0,
          10000},
         {{trickle}, "", 2, endless, failed, 50, 250, false, 1, 1},
-        {{flood}, "", 2, endless, failed, 0, 100, false, 5, kState.size() + (8u << 20)},
+        {{flood}, "", 2, endless, failed, 0, 100, false, 10, kState.size() + (8u << 20)},
 #ifndef _WIN32
         {{}, "/dev/full", 1, "", failed, 0, 100},
 #endif
