@@ -14,8 +14,6 @@
 #include <cstring>
 #include <mutex>
 
-std::atomic<size_t> capture_reply_limit{8u << 20};
-
 namespace {
 
 constexpr size_t LOG_PATH_SIZE = 260;
@@ -66,7 +64,7 @@ int capture_command(DeviceRecord& rec, FILE* file, const char* command, int idle
                     Clock::time_point deadline) {
     intptr_t sock = rec.socket.load();
     if (!link_discard_waiting(sock) || link_send(sock, command) <= 0) return CAPTURE_SEND_FAILED;
-    const size_t limit = capture_reply_limit.load();
+    const size_t limit = CAPTURE_REPLY_LIMIT;
     size_t kept = 0; // bytes of this reply in the file
     char piece[REPLY_BUFFER_SIZE];
     // A failed write still reads the reply up to its prompt, so the link stays in step.

@@ -1,6 +1,5 @@
 // The two one-shot requests the worker serves: power cycle and log capture.
 #pragma once
-#include <atomic>
 #include <cstddef>
 
 struct DeviceRecord;
@@ -15,7 +14,7 @@ void request_log_capture(const char* path);
 bool serve_power_cycle(DeviceRecord& rec);
 bool serve_log_capture(DeviceRecord& rec);
 
-// A capture's bounds: each command's reply at most capture_reply_limit bytes (8 MiB; tests and
-// the fuzz target lower it), the whole capture CAPTURE_DEADLINE_S worker seconds (second_ms).
-extern std::atomic<size_t> capture_reply_limit;
+// A capture's bounds: each command's reply at most CAPTURE_REPLY_LIMIT bytes, the whole capture
+// CAPTURE_DEADLINE_S worker seconds (second_ms).
+constexpr size_t CAPTURE_REPLY_LIMIT = 8u << 20;
 constexpr int CAPTURE_DEADLINE_S = 600;

@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <ctime>
 #include <fstream>
-#include <cstring>
 #include <memory>
 
 using namespace ts;
@@ -41,12 +40,10 @@ std::vector<std::string> refreshes() {
 }
 // Waits (at most 10 s, a failure only) until n refreshes, or one ending in `shown`, came.
 bool wait_for(size_t n, char shown = 0) {
-    for (int i = 0; i < 10000; ++i) {
+    return eventually([&] {
         std::vector<std::string> r = refreshes();
-        if (r.size() >= n && (!shown || r.back().back() == shown)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return false;
+        return r.size() >= n && (!shown || r.back().back() == shown);
+    });
 }
 
 // The history as "<event> <detail> <count>", oldest first.
@@ -172,104 +169,70 @@ TEST_F(Supervisor, RefreshesEveryTurnWithoutSettingsEveryFifthConnectedEveryFift
 #endif
 }
 
-// New settings while connected, in the pause after a failed attempt, in a connect never
-// answered or a login never asked, saved by the user right after the refresh that shows the
-// state: at most the blank status of the drop, then B's at once, with no failed attempt and
-// no pause of 15 between. The worker's second and tick last a minute, so only the wake
+// New settings saved, or the stop, while the worker waits: in a query on a silent unit, in the
+// pause after a failed attempt, in a connect never answered or in a login never asked. New
+// settings: at most the blank status of the drop, then B's at once, with no failed attempt
+// and no pause of 15 between. The stop: the worker ends within the tick under way, and a stop
+// is no lost link. The worker's second and the connect's tick last a minute, so only the wake
 // can end a pause or the connect so soon.
-TEST_F(Supervisor, SettingsSavedInAnyStateReconnectAtOnceWithTheNewOnes) {
-    enum { connected, paused, never_answer, never_login };
-    const Seen expected[] = {{"0A", "0-", "0B"}, {"0-", "0B"}, {"0B"}, {"0B"}};
-    for (int state : {connected, paused, never_answer, never_login}) {
-        SCOPED_TRACE(state);
-        SetUp();
-        unitsim::Server& a = start_unit("1", state == never_login, state == never_answer);
-        unitsim::Server& b = start_unit("9");
-        bool saved = false;
-        action = [&] {
-            if (saved || seen.back().back() == 'B') return;
-            saved = true;
-            save_in_dialog(b.port());
-        };
-        write_settings(state == paused ? closed_port() : a.port());
-        second_ms = 60000;
-        tick_ms = state == never_login ? 100 : 60000; // the login's ticks show it is waiting
+TEST_F(Supervisor, NewSettingsOrTheStopEndEveryWaitOfTheWorker) {
+    enum { query, paused, never_answer, never_login };
+    const Seen expected[] = {{"0-", "0B"}, {"0-", "0B"}, {"0B"}, {"0B"}};
+    for (int state : {query, paused, never_answer, never_login}) {
+        for (bool stop : {false, true}) {
+            SCOPED_TRACE(state * 2 + stop);
+            SetUp();
+            unitsim::Server& a = start_unit("1", state == never_login, state == never_answer);
+            unitsim::Server& b = start_unit("9");
+            a.add_fault(silent("cmd ver"));
+            write_settings(state == paused ? closed_port() : a.port());
+            second_ms = 60000;
+            tick_ms = state == query || state == never_login ? 100 : 60000; // ticks show the wait
 #ifndef _WIN32
-        const int fillers = connects_pending(a.port());
+            const int fillers = connects_pending(a.port());
 #endif
-        start_worker();
-        ASSERT_TRUE(state != never_login || wait_ticks(idle_ticks_waited.load() + 3));
-        for (int i = 0; state == never_answer && i < 10000; ++i) {
+            start_worker();
+            EXPECT_TRUE(state != query || a.wait_commands(4, 10000)); // at "cmd ver"
+            const unsigned long ticks = idle_ticks_waited + 2;
+            ASSERT_TRUE(eventually([&] {
+                if (state == paused) return !refreshes().empty();
+                if (state != never_answer) return idle_ticks_waited >= ticks;
 #ifdef _WIN32 // no /proc: at least A's settings are read, so B's come only with the save
-            LinkSettings now;
-            settings_snapshot(device, &now);
-            if (std::to_string(a.port()) == now.port) break;
+                LinkSettings now;
+                settings_snapshot(device, &now);
+                return std::to_string(a.port()) == now.port;
 #else
-            if (connects_pending(a.port()) > fillers) break;
+                return connects_pending(a.port()) > fillers;
 #endif
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            }));
+            if (stop) {
+                EXPECT_LE(stop_worker(), 2u); // the tick under way, and one ending as the stop came
+                EXPECT_EQ(refreshes().size(), state == paused ? 1u : 0u)
+                    << "a stop is no lost link";
+            } else {
+                save_in_dialog(b.port());
+                ASSERT_TRUE(wait_for(expected[state].size(), 'B'));
+                Seen r = refreshes();
+                EXPECT_EQ(expected[state], Seen(r.begin(), r.begin() + expected[state].size()));
+                EXPECT_EQ(b.stats().connections, 1);
+                EXPECT_EQ(reconnect_request.load(), 0);
+            }
+            TearDown();
         }
-        if (state >= never_answer) save_in_dialog(b.port());
-        ASSERT_TRUE(wait_for(expected[state].size(), 'B'));
-        Seen r = refreshes();
-        EXPECT_EQ(expected[state], Seen(r.begin(), r.begin() + expected[state].size()));
-        EXPECT_EQ(b.stats().connections, 1);
-        EXPECT_EQ(reconnect_request.load(), 0);
-        TearDown();
     }
 }
 
-// The first query fails and the user asks for a power cycle and a capture as the link is
-// lost: after the next login the power cycle goes out alone and drops the link, the worker
-// logs in again once the unit is back, and the capture is served then. A second one asked as
-// the first ends waits for the next turn; each reports its own path. The history tells it all.
-TEST_F(Supervisor, RequestsOfTheUserAreServedApartOnTheNextTurnsWithALink) {
+// The first query fails; as the link is lost the unit starts rejecting the password, and the
+// user asks for a power cycle and a capture. The worker answers each prompt, the unit closes
+// after three, and it tries again every 15 worker seconds. One notice when the link has been
+// down for 60 worker seconds, with the reason of the moment; none for the later attempts; one
+// when it is back. Then the power cycle goes out alone and drops the link, the worker logs in
+// again once the unit is back, and the capture is served then; a second one asked as the
+// first ends waits for the next turn, each reporting its own path. Every query adds its
+// signal, a second down marks its minute as without a link.
+TEST_F(Supervisor, OneNoticeAnOutageAndTheUsersRequestsServedApartOnceTheLinkIsBack) {
     unitsim::Server& unit = start_unit();
-    unitsim::Fault cut;
-    cut.command = "cmd device cell";
-    cut.connection = 1;
-    cut.close_after = 0;
-    unit.add_fault(cut);
-    action = [&] {
-        if (seen.size() > 1) return;
-        raise_request(REQUEST_POWER_CYCLE);
-        request_log_capture(log_path.c_str());
-    };
-    const std::string second = log_path + "2";
-    view_hooks.update_tray = [](bool, bool) { // the first capture is done, its report to come
-        view_hooks.update_tray = nullptr;
-        request_log_capture((temp_path("capture.log") + "2").c_str());
-    };
-    write_settings(unit.port());
-    start_worker();
-    for (int i = 0; i < 10000 && recorded().size() < 2; ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    stop_worker();
-    remove(second.c_str());
-    EXPECT_EQ(recorded(), (Seen{"report Generated Log File : " + log_path,
-                                "report Generated Log File : " + second}));
-    Seen commands = unit.stats().commands;
-    EXPECT_EQ(Seen(commands.begin(), commands.begin() + 3),
-              (Seen{"cmd device cell", "cmd pwrmode 2", "cmd showstate"}));
-    Seen events = history();
-    const std::string connected = "connected 127.0.0.1:" + std::to_string(unit.port()) + " 1";
-    ASSERT_EQ(events.size(), 6u);
-    events[4].erase(events[4].rfind(' ')); // as many as the restart lasted
-    EXPECT_EQ(events, (Seen{connected, "lost closed by the unit 1", connected, "power cycle  1",
-                            "failed closed by the unit", connected}));
-}
-
-// A wrong password after a lost link: the worker answers each prompt, the unit closes after
-// three, and it tries again every 15 worker seconds. One notice when the link has been down
-// for 60 worker seconds, with the reason of the moment; none for the later attempts; one when
-// it is back. Every query adds its signal, a second down marks its minute as without a link.
-TEST_F(Supervisor, OneNoticeAMinuteIntoAnOutageAndOneWhenItIsBack) {
-    unitsim::Server& unit = start_unit();
-    unitsim::Fault cut;
-    cut.command = "cmd device cell";
-    cut.connection = 1;
-    cut.close_after = 0;
-    unit.add_fault(cut);
+    unit.add_fault(closing("cmd device cell", 0, 1));
     unitsim::Config right = unit.config();
     unitsim::Config wrong = right;
     wrong.password = "other";
@@ -277,28 +240,42 @@ TEST_F(Supervisor, OneNoticeAMinuteIntoAnOutageAndOneWhenItIsBack) {
     view_hooks.show_notice = [](const char* text) {
         record(std::to_string(worker_seconds.load()) + " " + text);
     };
+    const std::string second = log_path + "2";
+    view_hooks.update_tray = [](bool, bool) { // the first capture is done, its report to come
+        view_hooks.update_tray = nullptr;
+        request_log_capture((temp_path("capture.log") + "2").c_str());
+    };
     action = [&] {
-        const std::string last = seen.back();
-        if (last == "0-") unit.set_config(wrong);
-        if (last == "90-") unit.set_config(right);
+        if (seen.back() == "90-") unit.set_config(right);
+        if (seen.size() > 1) return;
+        unit.set_config(wrong);
+        raise_request(REQUEST_POWER_CYCLE);
+        request_log_capture(log_path.c_str());
     };
     write_settings(unit.port());
     start_worker();
-    ASSERT_TRUE(wait_for(2, 'A'));
+    eventually([] { return recorded().size() >= 4; });
     stop_worker();
+    remove(second.c_str());
     Seen events = history();
     const std::string connected = "connected 127.0.0.1:" + std::to_string(unit.port()) + " 1";
-    EXPECT_EQ(events,
-              (Seen{connected, "lost closed by the unit 1", "failed login rejected 7", connected}));
+    ASSERT_EQ(events.size(), 7u);
+    events[5].erase(events[5].rfind(' ')); // as many as the restart lasted
+    EXPECT_EQ(events, (Seen{connected, "lost closed by the unit 1", "failed login rejected 7",
+                            connected, "power cycle  1", "failed closed by the unit", connected}));
     LinkEvent lost;
-    ASSERT_TRUE(history_event_newest(2, &lost));
+    ASSERT_TRUE(history_event_newest(5, &lost));
     EXPECT_NE(lost.outage_s, 0u);
     char at[8];
     const time_t when = static_cast<time_t>(lost.when);
     strftime(at, sizeof at, "%H:%M", localtime(&when));
     EXPECT_EQ(recorded(),
               (Seen{"60 Lost the link to the unit at " + std::string(at) + " (login rejected).",
-                    "105 The link is back after 1 min."}));
+                    "105 The link is back after 1 min.", "report Generated Log File : " + log_path,
+                    "report Generated Log File : " + second}));
+    Seen commands = unit.stats().commands;
+    EXPECT_EQ(Seen(commands.begin(), commands.begin() + 3),
+              (Seen{"cmd device cell", "cmd pwrmode 2", "cmd showstate"}));
     std::vector<SignalMinute> minutes(HISTORY_MINUTES);
     history_signal(time(nullptr), minutes.data());
     int samples = 0;
@@ -310,34 +287,6 @@ TEST_F(Supervisor, OneNoticeAMinuteIntoAnOutageAndOneWhenItIsBack) {
     Seen r = refreshes();
     EXPECT_EQ(samples, std::count_if(r.begin(), r.end(), [](auto& x) { return x.back() == 'A'; }));
     EXPECT_GE(down, 1);
-}
-
-// The stop ends every wait of the worker within the tick under way: a login, a query on a
-// silent unit, a capture on a reply without its prompt, the 15 s pause (real ticks and
-// seconds, so a wait that ran on would show).
-TEST_F(Supervisor, StopEndsEveryWaitOfTheWorker) {
-    enum { login, query, capture, pause };
-    for (int state : {login, query, capture, pause}) {
-        SCOPED_TRACE(state);
-        SetUp();
-        tick_ms = 100; // real limits: 15 s login, 30 s reply, 60 s capture
-        second_ms = 1000;
-        unitsim::Server& unit = start_unit("1", state == login);
-        if (state == query) unit.add_fault(silent("cmd ver"));
-        unitsim::Fault cut = output_of("cmd showconfig", "config line 1\r\n");
-        cut.no_prompt = true;
-        unit.add_fault(cut);
-        if (state == capture) request_log_capture(log_path.c_str());
-        write_settings(state == pause ? closed_port() : unit.port());
-        start_worker();
-        EXPECT_TRUE(state != query || unit.wait_commands(4, 10000));   // at "cmd ver"
-        EXPECT_TRUE(state != capture || unit.wait_commands(2, 10000)); // at "cmd showconfig"
-        EXPECT_TRUE(state == pause ? wait_for(1) : wait_ticks(idle_ticks_waited.load() + 2));
-        EXPECT_LE(stop_worker(), 2u); // the tick under way, and one ending as the stop came
-        EXPECT_EQ(refreshes().size(), state == pause ? 1u : 0u) << "a stop is no lost link";
-        EXPECT_TRUE(recorded().empty());
-        EXPECT_TRUE(state != capture || remove(log_path.c_str()) == 0) << "capture file still open";
-    }
 }
 
 } // namespace

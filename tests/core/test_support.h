@@ -14,6 +14,7 @@
 #include "unitsim.h"
 
 #include <gtest/gtest.h>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <mutex>
@@ -28,11 +29,11 @@
 
 namespace ts {
 
-// Waits (at most 10 s) until the receive and login loops have waited `target` idle ticks.
-inline bool wait_ticks(unsigned long target) {
-    for (int i = 0; i < 10000 && idle_ticks_waited.load() < target; ++i)
+// Waits (at most 10 s, a failure only) until done() holds.
+inline bool eventually(const std::function<bool()>& done) {
+    for (int i = 0; i < 10000 && !done(); ++i)
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    return idle_ticks_waited.load() >= target;
+    return done();
 }
 
 // Fresh link globals with the given tick and worker second.
@@ -49,12 +50,11 @@ inline void reset_globals(int tick, int second) {
 }
 
 // The settings with the CR the settings reader leaves on the credentials.
-inline void set_settings(const char* ip, const std::string& port, const char* user = "admin\r",
-                         const char* password = "vorlix\r") {
+inline void set_settings(const char* ip, const std::string& port) {
     snprintf(device.ip, sizeof device.ip, "%s", ip);
     snprintf(device.port, sizeof device.port, "%s", port.c_str());
-    snprintf(device.username, sizeof device.username, "%s", user);
-    snprintf(device.password, sizeof device.password, "%s", password);
+    strcpy(device.username, "admin\r");
+    strcpy(device.password, "vorlix\r");
 }
 
 // A path in the temporary folder, unique to this process and test.
@@ -100,9 +100,9 @@ inline int refusing_port(unitsim::Server& holder) {
     return holder.start(0);
 }
 
-// The text blank-padded to width, as the views get it.
-inline std::string padded(const std::string& text, size_t width = 31) {
-    return text + std::string(text.size() < width ? width - text.size() : 0, ' ');
+// The text blank-padded to 31, as the views get it.
+inline std::string padded(const std::string& text) {
+    return text + std::string(31 - text.size(), ' ');
 }
 
 // A fault that gives the command this output, cut at these offsets with this pause; or no
@@ -115,6 +115,14 @@ inline unitsim::Fault output_of(const std::string& command, const std::string& o
     f.output = output;
     f.split_at = split;
     f.split_pause_ms = pause_ms;
+    return f;
+}
+// A fault that closes the connection after `after` bytes of the reply (on connection n only).
+inline unitsim::Fault closing(const std::string& command, long after, int n = 0) {
+    unitsim::Fault f;
+    f.command = command;
+    f.close_after = after;
+    f.connection = n;
     return f;
 }
 inline unitsim::Fault silent(const std::string& command) {
@@ -149,14 +157,19 @@ class UnitSession : public ::testing::Test {
         config.restart_ms = 200;
         return config;
     }
-    // Starts the stand-in with config and faults and logs in; the test fails otherwise.
-    void connect(const unitsim::Config& config, const std::vector<unitsim::Fault>& faults = {}) {
+    // Starts the stand-in with config and faults and connects to it (or to ip:port when given).
+    void open(const unitsim::Config& config, const std::vector<unitsim::Fault>& faults = {},
+              const char* ip = "127.0.0.1", std::string port = "") {
         server = new unitsim::Server(config);
         for (const unitsim::Fault& f : faults)
             server->add_fault(f);
-        set_settings("127.0.0.1", std::to_string(server->start(0)), (config.user + "\r").c_str(),
-                     (config.password + "\r").c_str());
+        const std::string own = std::to_string(server->start(0));
+        set_settings(ip, port.empty() ? own : port);
         device.socket = link_open(device);
+    }
+    // The same and logs in; the test fails otherwise.
+    void connect(const unitsim::Config& config, const std::vector<unitsim::Fault>& faults = {}) {
+        open(config, faults);
         ASSERT_EQ(0, link_login(device));
     }
     bool refresh() {
