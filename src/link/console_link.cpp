@@ -103,6 +103,8 @@ int link_send(intptr_t sock, const char* text) {
 }
 
 bool link_discard_waiting(intptr_t sock) {
+    // Usually nothing came: on Windows the socket's event says so without a recv.
+    if (sock == NO_SOCKET || !sock_may_have_data(sock)) return true;
     char chunk[CHUNK_SIZE];
     for (int i = 0; i < DISCARD_CHUNKS; ++i) {
         int n = sock_recv(sock, chunk, static_cast<int>(sizeof chunk));
@@ -127,6 +129,10 @@ bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, 
     char chunk[CHUNK_SIZE]; // only the n bytes received are copied: no clearing per pass
     for (;;) {
         if (give_up()) return false;
+        // Wait first, then recv: the reply to a command just sent is rarely there yet, and a
+        // recv that finds nothing is one more call (under Wine, one more wineserver round
+        // trip). The wait ends at once when data or the close is already waiting.
+        sock_wait_tick(sock, tick_ms.load());
         int n = sock_recv(sock, chunk, static_cast<int>(sizeof chunk));
         if (n > 0) {
             idle = 0;
@@ -148,13 +154,13 @@ bool link_receive(intptr_t sock, char* buffer, size_t size, const char* marker, 
             link_note_failure(REASON_CLOSED);
             return false;
         }
-        // Nothing waiting and a socket error look alike here; only the idle limit ends it.
-        if (idle > idle_limit) {
+        // A tick without data. Nothing waiting and a socket error look alike here; only the
+        // idle limit ends it.
+        idle_ticks_waited.fetch_add(1, std::memory_order_relaxed);
+        if (++idle > idle_limit) {
             link_note_failure(REASON_UNIT_SILENT);
             return false;
         }
-        idle_tick(sock);
-        ++idle;
     }
 }
 

@@ -33,9 +33,6 @@ int ms_left(Clock::time_point deadline) {
     return left > 0 ? static_cast<int>((left + 999) / 1000) : 0;
 }
 
-// What a one-byte peek says about a socket that looked ready.
-enum PeekResult { PEEK_DATA, PEEK_CLOSED, PEEK_NOTHING, PEEK_ERROR };
-
 #ifdef _WIN32
 
 // The wake object. Manual-reset: stays signalled for every wait until cleared.
@@ -47,9 +44,15 @@ HANDLE stop_event() {
 // One event per socket, selected for FD_CONNECT | FD_READ | FD_CLOSE when the socket is
 // first waited on and released when it is closed. A small table: the worker holds one
 // socket at a time; tests hold a few.
+// Auto-reset, so the wait that sees it also resets it: no separate reset call, which under
+// Wine is one more round trip to the wineserver. That is sound because Winsock records
+// FD_READ again on every recv while unread data remains: a wait followed by a recv never
+// leaves data behind unsignalled. A wait that takes the signal notes it until the next recv
+// (note_taken), so a look for waiting data knows to ask recv.
 struct SocketEvent {
     sock_t sock;
     HANDLE event;
+    bool taken; // a wait took its signal and no recv has followed yet
 };
 constexpr int kEventSlots = 16;
 SocketEvent socket_events[kEventSlots] = {};
@@ -64,15 +67,31 @@ HANDLE event_for(sock_t s) {
         if (socket_events[i].event == nullptr && free_slot < 0) free_slot = i;
     }
     if (free_slot < 0) return nullptr;
-    HANDLE event = WSACreateEvent();
-    if (event == WSA_INVALID_EVENT) return nullptr;
+    HANDLE event = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (event == nullptr) return nullptr;
     if (WSAEventSelect(static_cast<SOCKET>(s), event, FD_CONNECT | FD_READ | FD_CLOSE) != 0) {
-        WSACloseEvent(event);
+        CloseHandle(event);
         return nullptr;
     }
     socket_events[free_slot].sock = s;
     socket_events[free_slot].event = event;
+    socket_events[free_slot].taken = false;
     return event;
+}
+
+// A wait took the event's signal (taken) or a recv re-armed it (not taken). While taken, data
+// may be waiting with the event unsignalled, so only a recv can say whether any is.
+void note_taken(sock_t s, bool taken) {
+    std::lock_guard<std::mutex> guard(socket_events_lock);
+    for (SocketEvent& slot : socket_events)
+        if (slot.event != nullptr && slot.sock == s) slot.taken = taken;
+}
+
+bool was_taken(sock_t s) {
+    std::lock_guard<std::mutex> guard(socket_events_lock);
+    for (const SocketEvent& slot : socket_events)
+        if (slot.event != nullptr && slot.sock == s) return slot.taken;
+    return false;
 }
 
 void release_event(sock_t s) {
@@ -80,19 +99,11 @@ void release_event(sock_t s) {
     for (int i = 0; i < kEventSlots; ++i) {
         if (socket_events[i].event != nullptr && socket_events[i].sock == s) {
             WSAEventSelect(static_cast<SOCKET>(s), nullptr, 0);
-            WSACloseEvent(socket_events[i].event);
+            CloseHandle(socket_events[i].event);
             socket_events[i].event = nullptr;
             socket_events[i].sock = -1;
         }
     }
-}
-
-PeekResult peek(sock_t s) {
-    char byte;
-    int n = recv(static_cast<SOCKET>(s), &byte, 1, MSG_PEEK);
-    if (n > 0) return PEEK_DATA;
-    if (n == 0) return PEEK_CLOSED;
-    return WSAGetLastError() == WSAEWOULDBLOCK ? PEEK_NOTHING : PEEK_ERROR;
 }
 
 // Waits on the stop and, when given, a socket event. 0: stop, 1: socket, -1: time out.
@@ -107,6 +118,9 @@ int wait_stop_or(HANDLE socket_event, int ms) {
 }
 
 #else
+
+// What a one-byte peek says about a socket that looked ready.
+enum PeekResult { PEEK_DATA, PEEK_CLOSED, PEEK_NOTHING, PEEK_ERROR };
 
 // The wake object for poll(): a pipe whose read end is readable while the wake is raised.
 struct StopPipe {
@@ -248,6 +262,7 @@ ConnectState sock_connect_wait(sock_t s, int ms) {
     Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
     for (;;) {
         if (wait_stop_or(event, ms_left(deadline)) != 1) return CONNECT_PENDING;
+        note_taken(s, true); // the enum below also clears an FD_READ that came with it
         WSANETWORKEVENTS happened;
         if (WSAEnumNetworkEvents(static_cast<SOCKET>(s), event, &happened) != 0)
             return CONNECT_FAILED;
@@ -278,6 +293,7 @@ int sock_send(sock_t s, const char* data, int len) {
 
 int sock_recv(sock_t s, char* data, int len) {
     int n = recv(static_cast<SOCKET>(s), data, len, 0);
+    note_taken(s, false); // any recv re-arms FD_READ, which signals again for data left
     return n == SOCKET_ERROR ? -1 : n;
 }
 
@@ -286,24 +302,23 @@ uint32_t parse_ipv4(const char* text) {
 }
 
 void sock_wait_tick(sock_t s, int ms) {
-    Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(ms < 0 ? 0 : ms);
-    HANDLE event = s == -1 ? nullptr : event_for(s);
-    for (;;) {
-        if (stop_requested()) return;
-        if (event != nullptr) {
-            PeekResult seen = peek(s);
-            if (seen == PEEK_DATA || seen == PEEK_CLOSED) return;
-            if (seen == PEEK_ERROR) break; // sleep out the rest of the tick
-        }
-        int left = ms_left(deadline);
-        if (left == 0) return;
-        int woke = wait_stop_or(event, left);
-        if (woke != 1) return;
-        // The event may be left over from data that has been read since; the peek decides.
-        WSANETWORKEVENTS happened;
-        WSAEnumNetworkEvents(static_cast<SOCKET>(s), event, &happened);
-    }
-    wake_sleep_ms(ms_left(deadline));
+    if (stop_requested()) return;
+    // One wait, no peeks: the auto-reset event is signalled for data or the close not yet
+    // seen. A stale signal (data a recv took without a wait) ends one tick early once; an
+    // error signals FD_CLOSE once, so it cannot end every tick early.
+    if (wait_stop_or(s == -1 ? nullptr : event_for(s), ms < 0 ? 0 : ms) == 1) note_taken(s, true);
+}
+
+bool sock_may_have_data(sock_t s) {
+    // A signal taken by a wait without a recv since: data may wait unsignalled.
+    if (was_taken(s)) return true;
+    // Unsignalled: nothing arrived since the last recv took all there was (see event_for).
+    // Signalled: this wait has reset it, and the caller's recv re-arms it.
+    HANDLE event = event_for(s);
+    if (event == nullptr) return true; // no event to ask: the recv looks
+    if (WaitForSingleObject(event, 0) != WAIT_OBJECT_0) return false;
+    note_taken(s, true);
+    return true;
 }
 
 #else
@@ -378,6 +393,10 @@ void sock_wait_tick(sock_t s, int ms) {
     }
     // A socket error is not news for the loop above: keep the tick's full length.
     wake_sleep_ms(ms_left(deadline));
+}
+
+bool sock_may_have_data(sock_t) {
+    return true; // the recv that looks costs one system call, no more than asking first
 }
 
 #endif

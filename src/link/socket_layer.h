@@ -23,8 +23,12 @@ int sock_recv(sock_t s, char* data, int len);       // >0 data, 0 peer closed, -
 uint32_t parse_ipv4(const char* text);              // inet_addr: INADDR_NONE on bad text
 
 // One tick of a receive or login loop: waits at most ms for data (or the peer's close) on s,
-// and ends early for them or for the wake. A socket error does not end it early.
+// and ends early for them or for the wake. A socket error does not end every tick early (on
+// Windows its FD_CLOSE ends one).
 void sock_wait_tick(sock_t s, int ms);
+// False only when nothing can have arrived on s since the last recv, so a look with recv
+// can be left out. After true the caller must recv until nothing is left.
+bool sock_may_have_data(sock_t s);
 
 // The wake object every wait of the worker includes: an event on Windows, a pipe on POSIX.
 // The stop raises it for good; new settings raise it until the worker has taken them.
