@@ -35,6 +35,21 @@ struct Hold {
     Hold& operator=(const Hold&) = delete;
 };
 
+// The icon and tooltip the shell last took. A modify that changes neither is left out: the
+// worker updates the tray every query, and each call is a round trip to the shell's process.
+int sent_icon = 0; // last_tray_icon: a handle may be reused once destroyed
+char sent_tip[sizeof(tray_data.szTip)];
+bool sent_valid = false;
+
+void notify_shell(bool add) {
+    if (!add && sent_valid && sent_icon == last_tray_icon &&
+        memcmp(sent_tip, tray_data.szTip, sizeof(sent_tip)) == 0)
+        return;
+    sent_valid = Shell_NotifyIconA(add ? NIM_ADD : NIM_MODIFY, &tray_data) != FALSE;
+    sent_icon = last_tray_icon;
+    memcpy(sent_tip, tray_data.szTip, sizeof(sent_tip));
+}
+
 // The number at the start of the text, read as atoi reads it, within the field's 31
 // characters. Saturates instead of overflowing.
 long leading_number(const char* text) {
@@ -117,6 +132,7 @@ void tray_data_init(HWND owner) {
     tray_data.uFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
     tray_data.uCallbackMessage = TRAY_CALLBACK_MESSAGE;
     last_tray_icon = 0;
+    sent_valid = false;
 }
 
 void update_tray(bool add, bool logging) {
@@ -144,7 +160,7 @@ void update_tray(bool add, bool logging) {
         settings_snapshot(device, &settings);
         link_down_tip(link, settings.ip, settings.port, text, sizeof(text));
         copy_tip(tray_data, text, TRAY_DOWN_TIP_SIZE);
-        Shell_NotifyIconA(add ? NIM_ADD : NIM_MODIFY, &tray_data);
+        notify_shell(add);
         return;
     }
     if (logging)
@@ -154,8 +170,7 @@ void update_tray(bool add, bool logging) {
         snprintf(text, sizeof(text), "IMEI: %s\nWWAN IP: %s\nRSSI: %s", device.imei, device.wwan_ip,
                  device.signal_quality);
     copy_tip(tray_data, text, TRAY_TIP_SIZE);
-
-    Shell_NotifyIconA(add ? NIM_ADD : NIM_MODIFY, &tray_data);
+    notify_shell(add);
 }
 
 void show_tray_notice(const char* text) {
@@ -178,12 +193,14 @@ void reload_tray_icon(bool add) {
         tray_data.hIcon = load_tray_icon(last_tray_icon);
         if (previous) DestroyIcon(previous);
     }
-    Shell_NotifyIconA(add ? NIM_ADD : NIM_MODIFY, &tray_data);
+    sent_valid = false; // a new picture of the same icon: the shell takes it
+    notify_shell(add);
 }
 
 void remove_tray_icon() {
     Hold hold;
     Shell_NotifyIconA(NIM_DELETE, &tray_data);
+    sent_valid = false;
 }
 
 void refresh_views() {
