@@ -5,9 +5,11 @@
 
 #include <ctime>
 
+#include "link/link_state.h"
 #include "link/link_timing.h"
 #include "res/resource.h"
 #include "shell/tray_menu.h"
+#include "shell/user_options.h"
 #include "shell_test_support.h"
 #include "status/device_requests.h"
 #include "status/view_hooks.h"
@@ -414,28 +416,19 @@ TEST_F(Shell, MenuFirstStatusOpeningWaitsUntilTheCommandWhoseDialogIsOpenHasRetu
     EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_LOG_CAPTURE));
 }
 
-// The address the dialog's address control holds.
-DWORD address_of(HWND dialog) {
-    DWORD address = 0;
-    SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_GETADDRESS, 0,
-                        reinterpret_cast<LPARAM>(&address));
-    return address;
-}
-
 TEST_F(Shell, DialogsConfigurationAndAbout) {
     // Escape writes nothing; the dialog opens once however often it is chosen.
     open(IDM_CONFIG, kConfig, [&](HWND dialog) {
-        EXPECT_EQ(address_of(dialog), MAKEIPADDRESS(192, 168, 1, 1));
-        EXPECT_EQ(text_of(dialog, IDC_PORT) + text_of(dialog, IDC_USERNAME) +
-                      text_of(dialog, IDC_PASSWORD),
-                  "23adminpw");
+        EXPECT_EQ(text_of(dialog, IDC_IPADDRESS) + text_of(dialog, IDC_PORT) +
+                      text_of(dialog, IDC_USERNAME) + text_of(dialog, IDC_PASSWORD),
+                  "192.168.1.123adminpw");
         run_tray_command(IDM_CONFIG);
         EXPECT_EQ(dialogs_titled(kConfig), 1);
         PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
     });
     EXPECT_EQ(config_dialog, nullptr);
     // "Connect" with a field the worker cannot use: one box naming it, the dialog stays
-    // open, nothing is saved. Typing stops at what a read keeps; the port takes digits only.
+    // open, nothing is saved.
     const char* port = "Please enter a Port from 1 to 65535.";
     const char* user = "Please enter a Username of 1 to 21 characters, without double quotes.";
     const char* word = "Please enter a Password of 1 to 21 characters, without double quotes.";
@@ -456,17 +449,6 @@ TEST_F(Shell, DialogsConfigurationAndAbout) {
         }
         SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_CLEARADDRESS, 0, 0);
         SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-        // Typed over the whole text: the user name stops at 21 characters, the port takes
-        // no letter.
-        HWND name = GetDlgItem(dialog, IDC_USERNAME);
-        HWND port_box = GetDlgItem(dialog, IDC_PORT);
-        SendMessageA(name, EM_SETSEL, 0, -1);
-        SendMessageA(name, EM_REPLACESEL, 0,
-                     reinterpret_cast<LPARAM>("abcdefghijklmnopqrstuvwxyz"));
-        SendMessageA(port_box, EM_SETSEL, 0, -1);
-        SendMessageA(port_box, WM_CHAR, '7', 0);
-        SendMessageA(port_box, WM_CHAR, 'x', 0);
-        EXPECT_EQ(text_of(name) + "|" + text_of(port_box), "abcdefghijklmnopqrstu|7");
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
     });
     EXPECT_EQ(refusals.stop(),
@@ -493,6 +475,102 @@ TEST_F(Shell, DialogsConfigurationAndAbout) {
         PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     });
     EXPECT_EQ(about_dialog, nullptr);
+}
+
+// 7 December 2026, local time.
+int64_t at(int hour, int minute) {
+    struct tm t = {0, minute, hour, 7, 11, 126, 0, 0, -1};
+    return mktime(&t);
+}
+
+// The stored address in the tooltip while the link is down.
+TEST_F(Shell, TooltipSaysWhyWhileDownAndIsTheFirstOneWhileConnected) {
+    const struct {
+        int reason; // 0: connected
+        const char* tip;
+    } rows[] = {{REASON_LOGIN_REJECTED,
+                 "VORLIX Viewer: login rejected by 192.168.1.1:23 since 14:02, "
+                 "retrying"},
+                {0, "IMEI: \nWWAN IP: \nRSSI: "}};
+    for (const auto& row : rows) {
+        row.reason ? link_status_down(row.reason, at(14, 2)) : link_status_up();
+        update_tray(false, false);
+        EXPECT_STREQ(tray_data.szTip, row.tip);
+    }
+}
+
+// The open menu as "id text|", "-|" for a separator, "*" after a check mark.
+std::string menu_seen() {
+    std::string seen;
+    std::thread reader([&] {
+        HWND popup = nullptr;
+        while (!((popup = FindWindowA("#32768", nullptr)) && IsWindowVisible(popup)))
+            Sleep(5);
+        HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
+        for (int k = 0; k < GetMenuItemCount(menu); ++k) {
+            char text[64] = "";
+            GetMenuStringA(menu, k, text, sizeof(text), MF_BYPOSITION);
+            UINT id = GetMenuItemID(menu, k);
+            seen += id ? std::to_string(id) + " " + text : "-";
+            seen += GetMenuState(menu, k, MF_BYPOSITION) & MF_CHECKED ? "*|" : "|";
+        }
+        PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
+    });
+    show_tray_menu();
+    reader.join();
+    return seen;
+}
+
+TEST_F(MainWindow, NoticeIsABalloonWhileChosenAndTheChoicesFollowRegistryAndShortcut) {
+    create();
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\VORLIX\\VORLIX Viewer", "NotifyOnLinkLoss");
+    set_start_at_logon(false);
+    char lnk[MAX_PATH + 32], exe[MAX_PATH];
+    std::string made, folder; // the shortcut's bytes; its working folder as UTF-16
+    startup_shortcut_path(lnk, sizeof(lnk));
+    GetModuleFileNameA(nullptr, exe, sizeof(exe));
+    // The command, then the two check marks.
+    const struct {
+        int command;
+        std::string notify, logon;
+    } steps[] = {{0, "*", ""},
+                 {IDM_NOTIFY_LINK_LOSS, "", ""},
+                 {IDM_START_AT_LOGON, "", "*"},
+                 {IDM_START_AT_LOGON, "", ""}};
+    for (const auto& step : steps) {
+        run_tray_command(step.command);
+        options_load(); // as the next start reads it
+        EXPECT_EQ(menu_seen(),
+                  "3000 Exit|5000 About|8000 Powercycle...|-|7000 Start Telnet Session|"
+                  "6000 Connection Configuration|4000 VORLIX Connection Status|-|"
+                  "9000 Log File|-|9100 Notify on Link Loss" +
+                      step.notify + "|9200 Start at Logon" + step.logon + "|");
+        int shown = tray_notices;
+        std::thread([] { views_show_notice("The link is back after 12 min."); }).join();
+        EXPECT_EQ(tray_notices, shown + int(step.notify.size()));
+        if (step.logon.size()) made = read_file(lnk);
+    }
+    EXPECT_EQ(tray_notice.uFlags & NIF_INFO, UINT(NIF_INFO));
+    EXPECT_STREQ(tray_notice.szInfo, "The link is back after 12 min.");
+    EXPECT_STREQ(tray_notice.szInfoTitle, "VORLIX Viewer");
+    for (char c : std::string(start_dir_))
+        folder += {c, '\0'};
+    EXPECT_NE(made.find(exe + std::string(1, '\0')), std::string::npos); // the target
+    EXPECT_NE(made.find(folder), std::string::npos);
+}
+
+TEST_F(MainWindow, FirstStartOpensTheConfigurationOnceOnlyWithoutSettings) {
+    create();
+    std::string path = conf_path();
+    for (bool exists : {false, true}) {
+        if (exists) std::ofstream(path) << "IP=\"1.2.3.4\"\n";
+        Responder dialogs("Configuration Settings", {IDCANCEL});
+        offer_first_configuration(window_, path.c_str());
+        MSG message;
+        while (PeekMessageA(&message, window_, FIRST_START_MESSAGE, FIRST_START_MESSAGE, PM_REMOVE))
+            DispatchMessageA(&message);
+        EXPECT_EQ(dialogs.stop().size(), exists ? 0u : 1u);
+    }
 }
 
 } // namespace

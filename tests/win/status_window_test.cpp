@@ -3,10 +3,13 @@
 // and its tab page host on a test dialog of its own, with pages from test templates.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <map>
 
 #include "resource.h"
+#include "link/link_history.h"
 #include "shell_test_support.h"
+#include "statuswin/history_page.h"
 #include "statuswin/status_window.h"
 #include "statuswin/tab_host.h"
 
@@ -261,6 +264,69 @@ TEST(TabHost, FocusLoopsOfThePagesEndOnATabRoundASwitchOrTheQuit) {
     EXPECT_EQ(quits, 1);
     EXPECT_FALSE(d.flush_timed_out);
     EXPECT_EQ(forwarded, (std::vector<std::string>{"273 611", "32768 7"}));
+}
+
+// 7 December 2026, local time.
+int64_t at(int hour, int minute) {
+    struct tm t = {0, minute, hour, 7, 11, 126, 0, 0, -1};
+    return mktime(&t);
+}
+
+TEST(HistoryPage, RowsNewestFirstCopyAndRedrawsOnlyOnNews) {
+    init_shell_classes();
+    history_clear();
+    history_add_event(at(14, 2), EVENT_CONNECTED, "192.168.1.1:23");
+    history_add_event(at(14, 12), EVENT_LOST, "unit silent");
+    for (int i = 0; i < 3; ++i)
+        history_add_event(at(14, 13) + 15 * i, EVENT_FAILED, "refused");
+    history_link_back(at(14, 24));
+    history_add_event(at(14, 24), EVENT_CONNECTED, "192.168.1.1:23");
+    HWND owner = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    Driver d;
+    d.run([&] {
+        d.post([&] { open_status_window(owner); });
+        HWND dlg = wait_dialog("VORLIX Connection Status"), page = nullptr;
+        for (HWND c = nullptr; (c = FindWindowExA(dlg, c, "#32770", nullptr));)
+            page = GetDlgItem(c, IDC_HISTORY_EVENTS) ? c : page;
+        ASSERT_TRUE(page);
+        HWND list = GetDlgItem(page, IDC_HISTORY_EVENTS), tab = GetDlgItem(dlg, IDC_STATUS_TAB);
+        std::string rows;
+        for (int i = 0; i < SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); ++i)
+            for (int column = 0; column < 3; ++column) {
+                char text[64] = "";
+                ListView_GetItemText(list, i, column, text, sizeof(text));
+                rows += text + std::string(column < 2 ? "|" : "\n");
+            }
+        EXPECT_EQ(rows, "12-07 14:24:00|connected|192.168.1.1:23\n"
+                        "12-07 14:13:00|failed|refused (3 times)\n"
+                        "12-07 14:12:00|lost|unit silent, back after 12 min\n"
+                        "12-07 14:02:00|connected|192.168.1.1:23\n");
+        // The third tab shows the page (the keys along the strip: the tab host's test).
+        SendMessageA(tab, TCM_SETCURFOCUS, 2, 0);
+        EXPECT_TRUE(IsWindowVisible(page));
+        // Drawn again only when a sample came in, whatever asks for a repaint.
+        // -2: none; the refresh repaints the page.
+        for (int sample : {-2, 60}) {
+            d.call([&] {
+                RedrawWindow(page, 0, 0, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            });
+            int draws = d.get<int>([] { return history_graph_draws; });
+            if (sample > -2) history_add_signal(time(nullptr), sample);
+            refresh_status_window();
+            EXPECT_EQ(d.get<int>([] { return history_graph_draws; }), draws + (sample > -2));
+        }
+        PostMessageA(GetDlgItem(page, IDC_HISTORY_COPY), BM_CLICK, 0, 0);
+        d.flush(2);
+        std::string copied, expected(history_text(time(nullptr), nullptr, 0), '\0');
+        history_text(time(nullptr), &expected[0], expected.size() + 1);
+        if (OpenClipboard(nullptr)) {
+            copied = static_cast<const char*>(GlobalLock(GetClipboardData(CF_TEXT)));
+            CloseClipboard();
+        }
+        EXPECT_EQ(copied, expected);
+        d.quit();
+    });
+    EXPECT_FALSE(d.flush_timed_out);
 }
 
 } // namespace
