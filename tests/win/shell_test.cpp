@@ -161,9 +161,8 @@ long shown_width() {
 // a new link (the old one is likely dead), and on a change of DPI, display or taskbar the
 // tray icon is loaded again, at the small-icon size of the DPI.
 TEST_F(MainWindow, TrayIconFollowsTheDpiAndAResumeAsksForANewLink) {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
+    // The small-icon size of the screen's DPI: 16 pixels at 96 DPI, 32 at 192.
+    const int size = GetSystemMetrics(SM_CXSMICON);
     WNDCLASSA main_class;
     ASSERT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), "VORLIXViewerClass__", &main_class));
     update_tray(true, false);
@@ -173,7 +172,7 @@ TEST_F(MainWindow, TrayIconFollowsTheDpiAndAResumeAsksForANewLink) {
         WPARAM wparam;
         int reconnect, loads;
     } events[] = {{WM_POWERBROADCAST, PBT_APMSUSPEND, 0, 0},
-                  {WM_DPICHANGED, MAKEWPARAM(dpi, dpi), 0, 1},
+                  {WM_DPICHANGED, MAKEWPARAM(96, 96), 0, 1},
                   {WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 1, 0},
                   {WM_DISPLAYCHANGE, 32, 0, 1},
                   {taskbar_created_message, 0, 0, 1}};
@@ -187,8 +186,7 @@ TEST_F(MainWindow, TrayIconFollowsTheDpiAndAResumeAsksForANewLink) {
         CallWindowProcA(main_class.lpfnWndProc, owner_, e.message, e.wparam, rect);
         EXPECT_EQ(reconnect_request.load(), e.reconnect) << e.message << " " << e.wparam;
         EXPECT_EQ(tray_icon_loads, loads + e.loads) << e.message;
-        // 16 pixels at 96 DPI, 32 at 192.
-        EXPECT_EQ(shown_width(), dpi / 6) << e.message;
+        EXPECT_EQ(shown_width(), size) << e.message;
         EXPECT_TRUE(tray_icon_present(owner_, TRAY_ICON_ID)) << e.message;
     }
 }
@@ -241,11 +239,10 @@ class Shell : public ShellTest {
         PostMessageA(dialog, WM_COMMAND, button, 0);
         return offered;
     }
-    std::string stored() { return read_file(conf_path()); }
     std::string log_ = conf_path() + ".TXT";
 };
 
-TEST_F(Shell, TrayIconTableAtItsEdgesEachLoadedOnlyOnAChangeAndTheTooltipCut) {
+TEST_F(Shell, TrayIconTableAtItsEdgesEachLoadedOnlyOnAChangeAndTheTooltips) {
     // The blank status.
     EXPECT_EQ(last_tray_icon, 135);
     const struct {
@@ -270,7 +267,14 @@ TEST_F(Shell, TrayIconTableAtItsEdgesEachLoadedOnlyOnAChangeAndTheTooltipCut) {
     // The tooltip trims the three fields in place, and is cut with "Logging...".
     set(device.imei, "1234  5");
     set(device.signal_quality, "40 %");
-    // The worker's refresh (no status window exists here).
+    // While the link is down: why, with the stored address, and since when; once it is up
+    // again, the first tooltip. The worker's refresh (no status window exists here).
+    struct tm down = {0, 2, 14, 7, 11, 126, 0, 0, -1};
+    link_status_down(REASON_LOGIN_REJECTED, mktime(&down));
+    update_tray(false, false);
+    EXPECT_STREQ(tray_data.szTip,
+                 "VORLIX Viewer: login rejected by 192.168.1.1:23 since 14:02, retrying");
+    link_status_up();
     refresh_views();
     EXPECT_EQ(tray_icon_loads, loads + 1);
     ICONINFO info;
@@ -453,7 +457,7 @@ TEST_F(Shell, DialogsConfigurationAndAbout) {
     });
     EXPECT_EQ(refusals.stop(),
               (Texts{port, user, user, word, "Please enter the unit's IP Address."}));
-    EXPECT_EQ(stored(), kStored);
+    EXPECT_EQ(read_file(conf_path()), kStored);
     EXPECT_EQ(reconnect_request.load(), 0);
     // A Connect that saves and reconnects: end to end. Settings that cannot be saved are
     // refused, and the dialog stays open.
@@ -475,28 +479,6 @@ TEST_F(Shell, DialogsConfigurationAndAbout) {
         PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     });
     EXPECT_EQ(about_dialog, nullptr);
-}
-
-// 7 December 2026, local time.
-int64_t at(int hour, int minute) {
-    struct tm t = {0, minute, hour, 7, 11, 126, 0, 0, -1};
-    return mktime(&t);
-}
-
-// The stored address in the tooltip while the link is down.
-TEST_F(Shell, TooltipSaysWhyWhileDownAndIsTheFirstOneWhileConnected) {
-    const struct {
-        int reason; // 0: connected
-        const char* tip;
-    } rows[] = {{REASON_LOGIN_REJECTED,
-                 "VORLIX Viewer: login rejected by 192.168.1.1:23 since 14:02, "
-                 "retrying"},
-                {0, "IMEI: \nWWAN IP: \nRSSI: "}};
-    for (const auto& row : rows) {
-        row.reason ? link_status_down(row.reason, at(14, 2)) : link_status_up();
-        update_tray(false, false);
-        EXPECT_STREQ(tray_data.szTip, row.tip);
-    }
 }
 
 // The open menu as "id text|", "-|" for a separator, "*" after a check mark.
@@ -526,7 +508,8 @@ TEST_F(MainWindow, NoticeIsABalloonWhileChosenAndTheChoicesFollowRegistryAndShor
     RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\VORLIX\\VORLIX Viewer", "NotifyOnLinkLoss");
     set_start_at_logon(false);
     char lnk[MAX_PATH + 32], exe[MAX_PATH];
-    std::string made, folder; // the shortcut's bytes; its working folder as UTF-16
+    // The shortcut's bytes; its working folder as UTF-16.
+    std::string made, folder;
     startup_shortcut_path(lnk, sizeof(lnk));
     GetModuleFileNameA(nullptr, exe, sizeof(exe));
     // The command, then the two check marks.
@@ -539,7 +522,8 @@ TEST_F(MainWindow, NoticeIsABalloonWhileChosenAndTheChoicesFollowRegistryAndShor
                  {IDM_START_AT_LOGON, "", ""}};
     for (const auto& step : steps) {
         run_tray_command(step.command);
-        options_load(); // as the next start reads it
+        // As the next start reads it.
+        options_load();
         EXPECT_EQ(menu_seen(),
                   "3000 Exit|5000 About|8000 Powercycle...|-|7000 Start Telnet Session|"
                   "6000 Connection Configuration|4000 VORLIX Connection Status|-|"
@@ -555,7 +539,8 @@ TEST_F(MainWindow, NoticeIsABalloonWhileChosenAndTheChoicesFollowRegistryAndShor
     EXPECT_STREQ(tray_notice.szInfoTitle, "VORLIX Viewer");
     for (char c : std::string(start_dir_))
         folder += {c, '\0'};
-    EXPECT_NE(made.find(exe + std::string(1, '\0')), std::string::npos); // the target
+    // The target and the working folder.
+    EXPECT_NE(made.find(exe + std::string(1, '\0')), std::string::npos);
     EXPECT_NE(made.find(folder), std::string::npos);
 }
 

@@ -1,6 +1,7 @@
 // The status window in-process: its life from before creation through every close path,
-// refreshes from a worker-like thread, and the map link (the launch recorder as the browser);
-// and its tab page host on a test dialog of its own, with pages from test templates.
+// refreshes from a worker-like thread, the map link (the launch recorder as the browser) and
+// the History page; and its tab page host on a test dialog of its own, with pages from test
+// templates.
 #include <gtest/gtest.h>
 
 #include <ctime>
@@ -35,9 +36,22 @@ struct BrowserStandIn {
     }
 };
 
+// 7 December 2026, local time.
+int64_t at(int hour, int minute) {
+    struct tm t = {0, minute, hour, 7, 11, 126, 0, 0, -1};
+    return mktime(&t);
+}
+
 TEST(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
     init_shell_classes();
     device_record_init();
+    history_clear();
+    history_add_event(at(14, 2), EVENT_CONNECTED, "192.168.1.1:23");
+    history_add_event(at(14, 12), EVENT_LOST, "unit silent");
+    for (int i = 0; i < 3; ++i)
+        history_add_event(at(14, 13) + 15 * i, EVENT_FAILED, "refused");
+    history_link_back(at(14, 24));
+    history_add_event(at(14, 24), EVENT_CONNECTED, "192.168.1.1:23");
     BrowserStandIn browser;
     // The main window.
     HWND owner = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, 0, 0, 0, 0);
@@ -60,10 +74,10 @@ TEST(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
         HWND tab = GetDlgItem(dlg, IDC_STATUS_TAB);
         HWND general = nullptr;
         HWND wifi = nullptr;
-        for (HWND c = FindWindowExA(dlg, nullptr, "#32770", nullptr); c;
-             c = FindWindowExA(dlg, c, "#32770", nullptr))
-            (GetDlgItem(c, IDC_IMEI) ? general : wifi) = c;
-        ASSERT_TRUE(general && wifi);
+        HWND history = nullptr;
+        for (HWND c = nullptr; (c = FindWindowExA(dlg, c, "#32770", nullptr));)
+            (GetDlgItem(c, IDC_IMEI) ? general : GetDlgItem(c, IDC_WIFI_IP) ? wifi : history) = c;
+        ASSERT_TRUE(general && wifi && history);
         // The first opening shows the blank status on General; Esc leaves it open.
         EXPECT_EQ(text_of(general, IDC_IMEI), kBlank);
         PostMessageA(dlg, WM_KEYDOWN, VK_ESCAPE, 0);
@@ -117,6 +131,44 @@ TEST(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
             d.flush();
             d.call([] { reset_status(); });
         }
+
+        // The History page: the events newest first, with the outage's length.
+        HWND list = GetDlgItem(history, IDC_HISTORY_EVENTS);
+        std::string rows;
+        for (int i = 0; i < SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); ++i)
+            for (int column = 0; column < 3; ++column) {
+                char text[64] = "";
+                ListView_GetItemText(list, i, column, text, sizeof(text));
+                rows += text + std::string(column < 2 ? "|" : "\n");
+            }
+        EXPECT_EQ(rows, "12-07 14:24:00|connected|192.168.1.1:23\n"
+                        "12-07 14:13:00|failed|refused (3 times)\n"
+                        "12-07 14:12:00|lost|unit silent, back after 12 min\n"
+                        "12-07 14:02:00|connected|192.168.1.1:23\n");
+        // Shown (the keys along the strip: the tab host's test), its graph is drawn again
+        // only when a sample came in, whatever asks for a repaint. -2: none; the refresh
+        // repaints the page.
+        SendMessageA(tab, TCM_SETCURFOCUS, 2, 0);
+        EXPECT_TRUE(IsWindowVisible(history));
+        for (int sample : {-2, 60}) {
+            d.call([&] {
+                RedrawWindow(history, 0, 0, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+            });
+            int draws = d.get<int>([] { return history_graph_draws; });
+            if (sample > -2) history_add_signal(time(nullptr), sample);
+            refresh_status_window();
+            EXPECT_EQ(d.get<int>([] { return history_graph_draws; }), draws + (sample > -2));
+        }
+        // Copy puts the history's text on the clipboard.
+        PostMessageA(GetDlgItem(history, IDC_HISTORY_COPY), BM_CLICK, 0, 0);
+        d.flush(2);
+        std::string copied, expected(history_text(time(nullptr), nullptr, 0), '\0');
+        history_text(time(nullptr), &expected[0], expected.size() + 1);
+        if (OpenClipboard(nullptr)) {
+            copied = static_cast<const char*>(GlobalLock(GetClipboardData(CF_TEXT)));
+            CloseClipboard();
+        }
+        EXPECT_EQ(copied, expected);
         d.quit();
     });
     EXPECT_FALSE(d.flush_timed_out);
@@ -264,69 +316,6 @@ TEST(TabHost, FocusLoopsOfThePagesEndOnATabRoundASwitchOrTheQuit) {
     EXPECT_EQ(quits, 1);
     EXPECT_FALSE(d.flush_timed_out);
     EXPECT_EQ(forwarded, (std::vector<std::string>{"273 611", "32768 7"}));
-}
-
-// 7 December 2026, local time.
-int64_t at(int hour, int minute) {
-    struct tm t = {0, minute, hour, 7, 11, 126, 0, 0, -1};
-    return mktime(&t);
-}
-
-TEST(HistoryPage, RowsNewestFirstCopyAndRedrawsOnlyOnNews) {
-    init_shell_classes();
-    history_clear();
-    history_add_event(at(14, 2), EVENT_CONNECTED, "192.168.1.1:23");
-    history_add_event(at(14, 12), EVENT_LOST, "unit silent");
-    for (int i = 0; i < 3; ++i)
-        history_add_event(at(14, 13) + 15 * i, EVENT_FAILED, "refused");
-    history_link_back(at(14, 24));
-    history_add_event(at(14, 24), EVENT_CONNECTED, "192.168.1.1:23");
-    HWND owner = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, 0, 0, 0, 0);
-    Driver d;
-    d.run([&] {
-        d.post([&] { open_status_window(owner); });
-        HWND dlg = wait_dialog("VORLIX Connection Status"), page = nullptr;
-        for (HWND c = nullptr; (c = FindWindowExA(dlg, c, "#32770", nullptr));)
-            page = GetDlgItem(c, IDC_HISTORY_EVENTS) ? c : page;
-        ASSERT_TRUE(page);
-        HWND list = GetDlgItem(page, IDC_HISTORY_EVENTS), tab = GetDlgItem(dlg, IDC_STATUS_TAB);
-        std::string rows;
-        for (int i = 0; i < SendMessageA(list, LVM_GETITEMCOUNT, 0, 0); ++i)
-            for (int column = 0; column < 3; ++column) {
-                char text[64] = "";
-                ListView_GetItemText(list, i, column, text, sizeof(text));
-                rows += text + std::string(column < 2 ? "|" : "\n");
-            }
-        EXPECT_EQ(rows, "12-07 14:24:00|connected|192.168.1.1:23\n"
-                        "12-07 14:13:00|failed|refused (3 times)\n"
-                        "12-07 14:12:00|lost|unit silent, back after 12 min\n"
-                        "12-07 14:02:00|connected|192.168.1.1:23\n");
-        // The third tab shows the page (the keys along the strip: the tab host's test).
-        SendMessageA(tab, TCM_SETCURFOCUS, 2, 0);
-        EXPECT_TRUE(IsWindowVisible(page));
-        // Drawn again only when a sample came in, whatever asks for a repaint.
-        // -2: none; the refresh repaints the page.
-        for (int sample : {-2, 60}) {
-            d.call([&] {
-                RedrawWindow(page, 0, 0, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
-            });
-            int draws = d.get<int>([] { return history_graph_draws; });
-            if (sample > -2) history_add_signal(time(nullptr), sample);
-            refresh_status_window();
-            EXPECT_EQ(d.get<int>([] { return history_graph_draws; }), draws + (sample > -2));
-        }
-        PostMessageA(GetDlgItem(page, IDC_HISTORY_COPY), BM_CLICK, 0, 0);
-        d.flush(2);
-        std::string copied, expected(history_text(time(nullptr), nullptr, 0), '\0');
-        history_text(time(nullptr), &expected[0], expected.size() + 1);
-        if (OpenClipboard(nullptr)) {
-            copied = static_cast<const char*>(GlobalLock(GetClipboardData(CF_TEXT)));
-            CloseClipboard();
-        }
-        EXPECT_EQ(copied, expected);
-        d.quit();
-    });
-    EXPECT_FALSE(d.flush_timed_out);
 }
 
 } // namespace
