@@ -232,11 +232,13 @@ inline bool take_quit() {
     return found;
 }
 
-// The control classes the windows need, and the settings file.
+// The control classes the windows need, the settings file, and no launch left unread by a
+// test that failed.
 inline void init_shell_classes() {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
     settings_set_path(conf_path().c_str());
+    DeleteFileA(temp_path("vorlix-launch.txt").c_str());
 }
 
 // A blank record, no requests, a hidden owner window standing in for the main window and

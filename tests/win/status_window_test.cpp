@@ -42,7 +42,7 @@ int64_t at(int hour, int minute) {
     return mktime(&t);
 }
 
-TEST(StatusWindow, WholeLifeFromBeforeCreationThroughEveryClosePath) {
+TEST(StatusWindow, WholeLife) {
     init_shell_classes();
     device_record_init();
     history_clear();
@@ -241,7 +241,7 @@ struct TestHost {
 // Pages are raised above the tab control, each told its size. The host's own key routine
 // (the tab control's handling of the key is not part of a synthetic notification): arrows
 // along the strip give the focus back to the tab that was selected, which keeps it selected.
-TEST(TabHost, PagesSizedAndKeyTableMovesAlongTheStrip) {
+TEST(TabHost, PageSizesAndKeys) {
     const struct {
         int from;
         WORD key;
@@ -267,7 +267,7 @@ TEST(TabHost, PagesSizedAndKeyTableMovesAlongTheStrip) {
 // page's background or its button: one round of Tab key-downs hands it back to the strip, a
 // switch of page ends it, the quit message passes through it. The pages hand their commands
 // and other messages to the host dialog's procedure.
-TEST(TabHost, FocusLoopsOfThePagesEndOnATabRoundASwitchOrTheQuit) {
+TEST(TabHost, FocusLoops) {
     TestHost t;
     // Down into the page (0: a click on its background, 1: on button 611), then the Tab
     // key-downs until the focus is back on the strip.
