@@ -135,9 +135,8 @@ struct Driver {
     }
     // Script thread: runs fn on the UI thread and waits for it.
     void call(const std::function<void()>& fn) {
-        std::function<void()> copy = fn;
         DWORD_PTR ignored;
-        SendMessageTimeoutA(helper, kCall, 0, reinterpret_cast<LPARAM>(&copy), SMTO_NORMAL, 10000,
+        SendMessageTimeoutA(helper, kCall, 0, reinterpret_cast<LPARAM>(&fn), SMTO_NORMAL, 10000,
                             &ignored);
     }
     template <class T> T get(const std::function<T()>& fn) {
@@ -154,10 +153,11 @@ struct Driver {
     // the outer pump dispatched the mark itself (no nested loop running). After something
     // that starts a focus loop, flush twice: the first may overtake the loop's primed Tab.
     bool flush(int times = 1) {
-        Mark mark = {CreateEventA(nullptr, TRUE, FALSE, nullptr), false};
+        Mark mark;
         PostMessageA(helper, kMark, 0, reinterpret_cast<LPARAM>(&mark));
-        flush_timed_out |= WaitForSingleObject(mark.done, 10000) != WAIT_OBJECT_0;
-        CloseHandle(mark.done);
+        for (int i = 0; i < 10000 && !mark.done; ++i)
+            Sleep(1);
+        flush_timed_out |= !mark.done;
         return times > 1 ? flush(times - 1) : mark.from_outer_pump;
     }
     void quit(int code = 0) { PostThreadMessageA(ui_thread, WM_QUIT, code, 0); }
@@ -167,8 +167,8 @@ struct Driver {
     bool flush_timed_out = false;
     static const UINT kCall = WM_APP + 0x310, kMark = WM_APP + 0x311;
     struct Mark {
-        HANDLE done;
-        bool from_outer_pump;
+        std::atomic<bool> done{false};
+        bool from_outer_pump = false;
     };
     static inline LPARAM outer_lparam = 0; // of what the outer pump dispatches now
     static LRESULT CALLBACK helper_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -181,7 +181,7 @@ struct Driver {
         if (msg != kMark) return DefWindowProcA(hwnd, msg, wp, lp);
         auto* mark = reinterpret_cast<Mark*>(lp);
         mark->from_outer_pump = outer_lparam == lp;
-        SetEvent(mark->done);
+        mark->done = true;
         return 0;
     }
 };
