@@ -10,8 +10,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <functional>
-#include <memory>
 
 namespace {
 

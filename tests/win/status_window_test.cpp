@@ -217,14 +217,12 @@ struct TestHost {
         free(host.pages);
         dialog_host = nullptr;
     }
-    void select(int index) {
-        SendMessageA(tab, TCM_SETCURFOCUS, index, 0);
-        SendMessageA(tab, TCM_SETCURSEL, index, 0);
-        notify(TCN_SELCHANGE);
-    }
-    void notify(UINT code, WORD key = 0) {
+    // As a click on the tab does.
+    void select(int index) { SendMessageA(tab, TCM_SETCURFOCUS, index, 0); }
+    // The notification of a key on the strip.
+    void key(WORD key) {
         dialog_host = &host;
-        NMTCKEYDOWN k = {{tab, static_cast<UINT_PTR>(kTabId), code}, key, 0};
+        NMTCKEYDOWN k = {{tab, static_cast<UINT_PTR>(kTabId), UINT(TCN_KEYDOWN)}, key, 0};
         SendMessageA(dialog, WM_NOTIFY, kTabId, reinterpret_cast<LPARAM>(&k));
     }
     // The selected tab, then the one page visible (-1 none, -2 several).
@@ -239,7 +237,11 @@ struct TestHost {
 // Pages are raised above the tab control, each told its size. The host's own key routine
 // (the tab control's handling of the key is not part of a synthetic notification): arrows
 // along the strip give the focus back to the tab that was selected, which keeps it selected.
-TEST(TabHost, PageSizesAndKeys) {
+// A focus loop runs while the focus is in a page, entered by key or by a click on the
+// page's background or its button: one round of Tab key-downs hands it back to the strip, a
+// switch of page ends it, the quit message passes through it. The pages hand their commands
+// and other messages to the host dialog's procedure.
+TEST(TabHost, PageSizesKeysAndFocusLoops) {
     const struct {
         int from;
         WORD key;
@@ -255,18 +257,10 @@ TEST(TabHost, PageSizesAndKeys) {
     }
     for (const auto& row : rows) {
         t.select(row.from);
-        t.notify(TCN_KEYDOWN, row.key);
+        t.key(row.key);
         std::string to = std::to_string(row.to);
         EXPECT_EQ(t.state(), to + " " + to) << row.from << " " << row.key;
     }
-}
-
-// A focus loop runs while the focus is in a page, entered by key or by a click on the
-// page's background or its button: one round of Tab key-downs hands it back to the strip, a
-// switch of page ends it, the quit message passes through it. The pages hand their commands
-// and other messages to the host dialog's procedure.
-TEST(TabHost, FocusLoops) {
-    TestHost t;
     // Down into the page (0: a click on its background, 1: on button 611), then the Tab
     // key-downs until the focus is back on the strip.
     const struct {
@@ -283,7 +277,7 @@ TEST(TabHost, FocusLoops) {
             d.call([&] { t.select(c.page); });
             if (c.key == 0) PostMessageA(page, WM_LBUTTONDOWN, 0, 0);
             if (c.key == 1) PostMessageA(GetDlgItem(page, 611), BM_CLICK, 0, 0);
-            if (c.key > 1) d.post([&] { t.notify(TCN_KEYDOWN, c.key); });
+            if (c.key > 1) d.post([&] { t.key(c.key); });
             EXPECT_FALSE(d.flush(2)) << "a focus loop runs";
             for (int i = 1; i <= c.presses; ++i) {
                 PostMessageA(d.get<HWND>(GetFocus), WM_KEYDOWN, VK_TAB, 0);
@@ -295,7 +289,7 @@ TEST(TabHost, FocusLoops) {
         }
         SendMessageA(t.host.pages[1], WM_APP, 7, 0);
         // A switch of page ends the loop; the quit message passes through one.
-        d.post([&] { t.notify(TCN_KEYDOWN, VK_DOWN); });
+        d.post([&] { t.key(VK_DOWN); });
         EXPECT_FALSE(d.flush(2));
         d.call([&] { SendMessageA(t.tab, TCM_SETCURFOCUS, 0, 0); });
         EXPECT_TRUE(d.flush());
