@@ -42,6 +42,14 @@ int64_t at(int hour, int minute) {
     return mktime(&t);
 }
 
+// The main window's stand-in: told when the status window's loop first waits for input, which
+// it does once it has shown the window (a hide before that would be undone).
+std::atomic<bool> idled{false};
+LRESULT CALLBACK owner_proc(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+    idled = idled || message == WM_ENTERIDLE;
+    return DefWindowProcA(window, message, wparam, lparam);
+}
+
 TEST(StatusWindow, WholeLife) {
     init_shell_classes();
     device_record_init();
@@ -53,15 +61,15 @@ TEST(StatusWindow, WholeLife) {
     history_link_back(at(14, 24));
     history_add_event(at(14, 24), EVENT_CONNECTED, "192.168.1.1:23");
     BrowserStandIn browser;
-    // The main window.
     HWND owner = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, 0, 0, 0, 0);
+    SetWindowLongPtrA(owner, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(owner_proc));
     Driver d;
     d.run([&] {
         HWND dlg = nullptr;
         auto click = [&] {
             // As a tray click does.
             d.post([&] { open_status_window(owner); });
-            for (int i = 0; i < 2000 && !(dlg && IsWindowVisible(dlg)); ++i) {
+            for (int i = 0; i < 2000 && !(dlg && IsWindowVisible(dlg) && idled); ++i) {
                 dlg = FindWindowA("#32770", title);
                 Sleep(5);
             }
