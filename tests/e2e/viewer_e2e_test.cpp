@@ -42,13 +42,6 @@ std::string text_of(HWND window, int id) {
     return cut.erase(cut.find_last_not_of(' ') + 1);
 }
 
-unitsim::Config frozen_unit(const char* imei) {
-    unitsim::Config config;
-    config.frozen = true;
-    config.esn = imei;
-    return config;
-}
-
 // Ends the viewers a test started, whether or not they have ended.
 struct Started : std::vector<PROCESS_INFORMATION> {
     ~Started() {
@@ -66,8 +59,12 @@ struct Started : std::vector<PROCESS_INFORMATION> {
 // moves the viewer to that unit; Exit ends the process with 0.
 TEST(Viewer, FromStartToExit) {
     const UINT tray_callback = 5;
-    unitsim::Server unit(frozen_unit("123456789012345"));
-    unitsim::Server other(frozen_unit("999999999999999"));
+    unitsim::Config config;
+    config.frozen = true;
+    config.esn = "123456789012345";
+    unitsim::Server unit(config);
+    config.esn = "999999999999999";
+    unitsim::Server other(config);
     const std::string other_port = std::to_string(other.start(0));
     char temp[MAX_PATH];
     GetTempPathA(sizeof temp, temp);
@@ -127,9 +124,9 @@ TEST(Viewer, FromStartToExit) {
     EXPECT_EQ(exit_code(1), 0xFFFFFFFFu);
     // "Connection Configuration"
     choose(5);
-    HWND config = wait_window(pid, "#32770", "Configuration Settings");
-    SendDlgItemMessageA(config, 1001, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(other_port.c_str()));
-    PostMessageA(config, WM_COMMAND, IDOK, 0);
+    HWND dialog = wait_window(pid, "#32770", "Configuration Settings");
+    SendDlgItemMessageA(dialog, 1001, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(other_port.c_str()));
+    PostMessageA(dialog, WM_COMMAND, IDOK, 0);
     EXPECT_TRUE(shows("999999999999999"));
     // "Exit"
     choose(1);

@@ -123,21 +123,15 @@ TEST(StatusWindow, WholeLife) {
         EXPECT_FALSE(IsIconic(dlg));
         EXPECT_EQ(dialogs_titled(title), 1);
 
-        // The map link: the position as stored, padding included; then blanks. Each click
-        // enters the page (the tab host's test); a switch ends that.
-        HWND map_button = GetDlgItem(general, IDC_VIEW_LOCATION);
-        const std::string map = "\"https://www.google.com/maps?q=";
-        const std::string urls[] = {map + "f8,+f10\"", map + kBlank + ",+" + kBlank + "\""};
-        for (const std::string& url : urls) {
-            PostMessageA(map_button, BM_CLICK, 0, 0);
-            d.flush(2);
-            std::string seen = wait_launch();
-            EXPECT_EQ(seen.substr(seen.find('|') + 1, url.size()), url);
-            SendMessageA(tab, TCM_SETCURFOCUS, 1, 0);
-            SendMessageA(tab, TCM_SETCURFOCUS, 0, 0);
-            d.flush();
-            d.call([] { reset_status(); });
-        }
+        // The map link: the position as stored, padding included. The click enters the page
+        // (the tab host's test); the switch to the History page ends that.
+        pad_field(device.latitude, 31);
+        const std::string url =
+            "\"https://www.google.com/maps?q=f8" + std::string(29, ' ') + ",+f10\"";
+        PostMessageA(GetDlgItem(general, IDC_VIEW_LOCATION), BM_CLICK, 0, 0);
+        d.flush(2);
+        std::string seen = wait_launch();
+        EXPECT_EQ(seen.substr(seen.find('|') + 1, url.size()), url);
 
         // The History page: the events newest first, with the outage's length.
         HWND list = GetDlgItem(history, IDC_HISTORY_EVENTS);
@@ -267,7 +261,7 @@ TEST(TabHost, PageSizesKeysAndFocusLoops) {
         t.select(row.from);
         t.key(row.key);
         std::string to = std::to_string(row.to);
-        EXPECT_EQ(t.state(), to + " " + to) << row.from << " " << row.key;
+        EXPECT_EQ(t.state(), to + " " + to) << row.key;
     }
     // Down into the page (0: a click on its background, 1: on button 611), then the Tab
     // key-downs until the focus is back on the strip.
@@ -286,7 +280,7 @@ TEST(TabHost, PageSizesKeysAndFocusLoops) {
             if (c.key == 0) PostMessageA(page, WM_LBUTTONDOWN, 0, 0);
             if (c.key == 1) PostMessageA(GetDlgItem(page, 611), BM_CLICK, 0, 0);
             if (c.key > 1) d.post([&] { t.key(c.key); });
-            EXPECT_FALSE(d.flush(2)) << "a focus loop runs";
+            EXPECT_FALSE(d.flush(2));
             for (int i = 1; i <= c.presses; ++i) {
                 PostMessageA(d.get<HWND>(GetFocus), WM_KEYDOWN, VK_TAB, 0);
                 EXPECT_EQ(d.flush(), i == c.presses) << c.page << " " << c.key << " press " << i;
