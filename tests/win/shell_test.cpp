@@ -1,13 +1,16 @@
 // The shell in-process: the hidden main window with its real worker and the desktop's events,
 // the tray icon and tooltip, the tray menu's commands answered through real message boxes,
-// the real Save dialog and the launch recorder in the system's place, and the two dialogs.
+// the real Save dialog and the launch recorder in the system's place, and the configuration
+// dialog.
 #include <gtest/gtest.h>
 
 #include <ctime>
 
+#include "link/link_state.h"
 #include "link/link_timing.h"
 #include "res/resource.h"
 #include "shell/tray_menu.h"
+#include "shell/user_options.h"
 #include "shell_test_support.h"
 #include "status/device_requests.h"
 #include "status/view_hooks.h"
@@ -15,127 +18,112 @@
 
 namespace {
 
-using shelltest::text_of;
 typedef std::vector<std::string> Texts;
 
-class MainWindow : public shelltest::ShellTest {
+class MainWindow : public ShellTest {
   protected:
     void SetUp() override {
         ShellTest::SetUp();
         taskbar_created_message = RegisterWindowMessageA("TaskbarCreated");
-        register_main_window_class(GetModuleHandleA(nullptr)); // fails harmlessly when done
-        second_ms = 20;                                        // the 15 s pause takes 300 ms
+        // Fails harmlessly when done; the 15 s pause takes 300 ms.
+        register_main_window_class(GetModuleHandleA(nullptr));
+        second_ms = 20;
     }
     void TearDown() override {
-        if (window_ && IsWindow(window_)) DestroyWindow(window_);
-        shelltest::take_quit();
+        DestroyWindow(window_);
+        take_quit();
         second_ms = 1000;
         ShellTest::TearDown();
     }
-    // The main window with its worker, logged in to unit when there is one.
-    void create(unitsim::Server* unit = nullptr) {
+    // The main window with its worker.
+    void create() {
         window_ = create_main_window(GetModuleHandleA(nullptr));
-        ASSERT_TRUE(window_ && (!unit || unit->wait_logins(1, 5000)));
+        ASSERT_TRUE(window_);
     }
     bool worker_runs() const { return WaitForSingleObject(worker_thread, 0) == WAIT_TIMEOUT; }
     HWND window_ = nullptr;
 };
-
-TEST_F(MainWindow, CreationHidingAndExit) {
-    reconnect_request = 1;
-    create();
-    EXPECT_EQ(reconnect_request.load(), 0);
-    EXPECT_TRUE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
-    EXPECT_EQ(last_tray_icon, IDI_NO_WWAN);
-    EXPECT_STREQ(tray_data.szTip, "IMEI: \nWWAN IP: \nRSSI: ");
-    EXPECT_TRUE(worker_runs());
-    // WM_CLOSE hides, and the program runs on.
-    ShowWindow(window_, SW_SHOW);
-    SendMessageA(window_, WM_CLOSE, 0, 0);
-    EXPECT_FALSE(IsWindowVisible(window_));
-    // Exit with Cancel leaves everything running; with OK the worker stops and the program
-    // quits with 0.
-    shelltest::Responder boxes("VORLIX Viewer", {IDCANCEL, IDOK});
-    run_tray_command(IDM_EXIT);
-    EXPECT_TRUE(worker_runs());
-    EXPECT_FALSE(shelltest::take_quit());
-    run_tray_command(IDM_EXIT);
-    EXPECT_EQ(boxes.stop(), Texts(2, "Are you sure you want to terminate this program?"));
-    EXPECT_EQ(worker_thread, nullptr);
-    int code = -7;
-    EXPECT_TRUE(shelltest::take_quit(&code));
-    EXPECT_EQ(code, 0);
-}
 
 // The capture's report is a box of the main thread, so the worker watches on meanwhile. Exit
 // from it stops the worker even while the worker's refresh waits in a message sent to the
 // main thread (a label of the test thread stands in for the status window's texts): the stop
 // keeps delivering them, or both threads would wait for each other.
 HWND refresh_label = nullptr;
-HANDLE refresh_entered = nullptr;
-std::atomic<int> refreshes_entered{0};
-std::atomic<int> refreshes_left{0};
+std::atomic<bool> refreshing{false};
 void refresh_through_label() {
-    ++refreshes_entered;
-    SetEvent(refresh_entered);
+    refreshing = true;
     SetWindowTextA(refresh_label, "refreshed");
-    ++refreshes_left;
+    refreshing = false;
 }
 
-TEST_F(MainWindow, CaptureReportIsTheMainThreadsBoxAndExitFromItStopsTheWorker) {
+TEST_F(MainWindow, CaptureReportAndExitFromIt) {
     unitsim::Config config;
     config.frozen = true;
     unitsim::Server unit(config);
-    std::ofstream(shelltest::private_settings_path())
-        << "IP=\"127.0.0.1\"\nPORT=\"" << unit.start(0)
-        << "\"\nUSERNAME=\"admin\"\nPASSWORD=\"vorlix\"\n";
-    create(&unit);
+    std::ofstream(conf_path()) << "IP=\"127.0.0.1\"\nPORT=\"" << unit.start(0)
+                               << "\"\nUSERNAME=\"admin\"\nPASSWORD=\"vorlix\"\n";
+    create();
+    ASSERT_TRUE(unit.wait_logins(1, 5000));
     refresh_label = CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, 0);
-    refresh_entered = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     view_hooks.refresh_views = refresh_through_label;
-    std::string log = shelltest::private_settings_path() + ".log";
+    std::string log = conf_path() + ".log";
     request_log_capture(log.c_str());
-    shelltest::Driver d;
+    Driver d;
     int quits = d.run([&] {
-        HWND box = shelltest::wait_dialog("VORLIX Viewer");
+        HWND box = wait_dialog("VORLIX Viewer");
         EXPECT_EQ(text_of(box, 0xFFFF), "Generated Log File : " + log);
         EXPECT_EQ(GetWindow(box, GW_OWNER), nullptr);
-        EXPECT_TRUE(unit.wait_commands(unit.stats().commands.size() + 18, 5000)); // a query
+        // A query.
+        EXPECT_TRUE(unit.wait_commands(unit.stats().commands.size() + 18, 5000));
         d.call([&] {
-            // Not pumping: wait until a refresh waits in its send to the label.
-            while (refreshes_entered == refreshes_left) {
-                ResetEvent(refresh_entered);
-                if (refreshes_entered != refreshes_left) break;
-                ASSERT_EQ(WaitForSingleObject(refresh_entered, 5000), WAIT_OBJECT_0);
-            }
-            SendMessageA(window_, WM_DESTROY, 0, 0); // Exit, answered OK
+            // Not pumping: a refresh that has begun waits in its send to the label.
+            while (!refreshing)
+                Sleep(1);
+            // Exit, answered OK.
+            SendMessageA(window_, WM_DESTROY, 0, 0);
         });
     });
-    EXPECT_EQ(worker_thread, nullptr); // stopped, not given up on
+    // Stopped, not given up on; and the quit ended the box.
+    EXPECT_EQ(worker_thread, nullptr);
     EXPECT_EQ(device.socket.load(), NO_SOCKET);
-    EXPECT_GE(quits, 1); // and the quit ended the box
+    EXPECT_GE(quits, 1);
     DestroyWindow(refresh_label);
-    CloseHandle(refresh_entered);
     remove(log.c_str());
 }
 
 std::atomic<bool> stuck{false};
 std::atomic<bool> release{false};
-void refresh_stuck() { // a worker no stop reaches
+// A worker no stop reaches.
+void refresh_stuck() {
     stuck = true;
     while (!release)
         Sleep(5);
 }
 
-TEST_F(MainWindow, ExitGoesOnWhenTheWorkerDoesNotStop) {
-    create(); // no settings: the worker refreshes the blank status every turn
-    view_hooks.refresh_views = refresh_stuck;
-    ASSERT_TRUE(shelltest::pump_until([] { return stuck.load(); }));
-    SendMessageA(window_, WM_DESTROY, 0, 0);
-    // Exit went on without the worker (still stuck), which the process end takes with it.
+TEST_F(MainWindow, CreationHidingAndExitPastAStuckWorker) {
+    // No settings: the worker refreshes the blank status every turn.
+    create();
+    EXPECT_TRUE(tray_icon_present(window_, TRAY_ICON_ID));
+    // WM_CLOSE hides, and the program runs on.
+    ShowWindow(window_, SW_SHOW);
+    SendMessageA(window_, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindowVisible(window_));
+    // Exit with Cancel leaves everything running. With OK the program quits, and goes on
+    // without a worker that no stop reaches, which the process end takes with it (a worker
+    // that stops is stopped: the capture's case; the question and the exit code: end to end).
+    Responder boxes("VORLIX Viewer", {IDCANCEL, IDOK});
+    run_tray_command(IDM_EXIT);
     EXPECT_TRUE(worker_runs());
-    EXPECT_FALSE(shelltest::tray_icon_present(window_, TRAY_ICON_ID));
-    EXPECT_TRUE(shelltest::take_quit());
+    EXPECT_FALSE(take_quit());
+    view_hooks.refresh_views = refresh_stuck;
+    for (MSG m; !stuck; Sleep(5))
+        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&m);
+    run_tray_command(IDM_EXIT);
+    EXPECT_EQ(boxes.stop().size(), 2u);
+    EXPECT_TRUE(worker_runs());
+    EXPECT_FALSE(tray_icon_present(window_, TRAY_ICON_ID));
+    EXPECT_TRUE(take_quit());
     release = true;
     WaitForSingleObject(worker_thread, 5000);
     CloseHandle(worker_thread);
@@ -156,10 +144,9 @@ long shown_width() {
 // The desktop's events as the main window takes them: back from sleep it asks the worker for
 // a new link (the old one is likely dead), and on a change of DPI, display or taskbar the
 // tray icon is loaded again, at the small-icon size of the DPI.
-TEST_F(MainWindow, TrayIconFollowsTheDpiAndAResumeAsksForANewLink) {
-    HDC screen = GetDC(nullptr);
-    const int dpi = GetDeviceCaps(screen, LOGPIXELSX);
-    ReleaseDC(nullptr, screen);
+TEST_F(MainWindow, DpiAndResume) {
+    // The small-icon size of the screen's DPI: 16 pixels at 96 DPI, 32 at 192.
+    const int size = GetSystemMetrics(SM_CXSMICON);
     WNDCLASSA main_class;
     ASSERT_TRUE(GetClassInfoA(GetModuleHandleA(nullptr), "VORLIXViewerClass__", &main_class));
     update_tray(true, false);
@@ -169,21 +156,23 @@ TEST_F(MainWindow, TrayIconFollowsTheDpiAndAResumeAsksForANewLink) {
         WPARAM wparam;
         int reconnect, loads;
     } events[] = {{WM_POWERBROADCAST, PBT_APMSUSPEND, 0, 0},
-                  {WM_DPICHANGED, MAKEWPARAM(dpi, dpi), 0, 1},
+                  {WM_DPICHANGED, MAKEWPARAM(96, 96), 0, 1},
                   {WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 1, 0},
                   {WM_DISPLAYCHANGE, 32, 0, 1},
                   {taskbar_created_message, 0, 0, 1}};
     for (const auto& e : events) {
-        NOTIFYICONDATAA gone = tray_data; // a new taskbar knows no icons
+        // A new taskbar knows no icons.
+        NOTIFYICONDATAA gone = tray_data;
         if (e.message == taskbar_created_message) Shell_NotifyIconA(NIM_DELETE, &gone);
         reconnect_request = 0;
         int loads = tray_icon_loads;
         LPARAM rect = e.message == WM_DPICHANGED ? reinterpret_cast<LPARAM>(&suggested) : 0;
         CallWindowProcA(main_class.lpfnWndProc, owner_, e.message, e.wparam, rect);
-        EXPECT_EQ(reconnect_request.load(), e.reconnect) << e.message << " " << e.wparam;
-        EXPECT_EQ(tray_icon_loads, loads + e.loads) << e.message;
-        EXPECT_EQ(shown_width(), dpi / 6) << e.message; // 16 pixels at 96 DPI, 32 at 192
-        EXPECT_TRUE(shelltest::tray_icon_present(owner_, TRAY_ICON_ID)) << e.message;
+        SCOPED_TRACE(e.message + e.wparam);
+        EXPECT_EQ(reconnect_request.load(), e.reconnect);
+        EXPECT_EQ(tray_icon_loads, loads + e.loads);
+        EXPECT_EQ(shown_width(), size);
+        EXPECT_TRUE(tray_icon_present(owner_, TRAY_ICON_ID));
     }
 }
 
@@ -194,11 +183,11 @@ const char kStored[] =
     "IP=\"192.168.1.1\"\r\nPORT=\"23\"\r\nUSERNAME=\"admin\"\r\nPASSWORD=\"pw\"\r\n";
 
 // A private settings file read into the record and the tray icon up.
-class Shell : public shelltest::ShellTest {
+class Shell : public ShellTest {
   protected:
     void SetUp() override {
         ShellTest::SetUp();
-        std::ofstream(shelltest::private_settings_path(), std::ios::binary) << kStored;
+        std::ofstream(conf_path(), std::ios::binary) << kStored;
         settings_read(device);
         update_tray(true, false);
     }
@@ -210,20 +199,9 @@ class Shell : public shelltest::ShellTest {
     // Runs a command while a responder answers its boxes; returns their texts. Every box is
     // modal inside the command, so all have been seen when it returns.
     Texts run(int id, std::vector<int> buttons = {}) {
-        shelltest::Responder responder("VORLIX Viewer", buttons);
+        Responder responder("VORLIX Viewer", buttons);
         run_tray_command(id);
         return responder.stop();
-    }
-    // Chooses `command` from the tray and, once its dialog `title` is up, runs `inside` on
-    // the UI thread from within the dialog's modal loop; `inside` ends the dialog.
-    void open(int command, const char* title, const std::function<void(HWND)>& inside) {
-        shelltest::Driver d;
-        d.run([&] {
-            d.post([&] { run_tray_command(command); });
-            HWND dialog = shelltest::wait_dialog(title);
-            ASSERT_NE(dialog, nullptr) << title;
-            d.call([&] { inside(dialog); });
-        });
     }
     // Types the log's name into the real Save dialog and presses `button`; returns the name
     // the dialog offered.
@@ -235,25 +213,24 @@ class Shell : public shelltest::ShellTest {
         PostMessageA(dialog, WM_COMMAND, button, 0);
         return offered;
     }
-    std::string stored() { return shelltest::read_file(shelltest::private_settings_path()); }
-    std::string log_ = shelltest::private_settings_path() + ".TXT";
+    std::string log_ = conf_path() + ".TXT";
 };
 
-TEST_F(Shell, TrayIconTableAtItsEdgesEachLoadedOnlyOnAChangeAndTheTooltipCut) {
-    EXPECT_EQ(last_tray_icon, 135); // blank status
+TEST_F(Shell, TrayIconAndTooltip) {
+    // The blank status.
+    EXPECT_EQ(last_tray_icon, 135);
     const struct {
         const char *ip, *signal;
         int icon;
-    } table[] = {{"1.1.1.1", "35 %", 130}, {"1.1.1.1", "36 %", 131},  {"1.1.1.1", "55 %", 131},
-                 {"1.1.1.1", "56 %", 132}, {"1.1.1.1", "75 %", 132},  {"1.1.1.1", "76 %", 133},
-                 {"1.1.1.1", "0 %", 134},  {"1.1.1.1", "1 %", 130},   {"1.1.1.1", "N/A", 134},
-                 {"1.1.1.1", "", 134},     {" 1.1.1.1", "75 %", 135}, {"", "75 %", 135},
-                 {"0.0.0.0", "75 %", 139}, {"1.1.1.1", "60 %", 132}};
+    } table[] = {{" 1.1.1.1", "75 %", 135}, {"0.0.0.0", "75 %", 139}, {"1.1.1.1", "35 %", 130},
+                 {"1.1.1.1", "36 %", 131},  {"1.1.1.1", "55 %", 131}, {"1.1.1.1", "56 %", 132},
+                 {"1.1.1.1", "76 %", 133},  {"1.1.1.1", "0 %", 134},  {"1.1.1.1", "1 %", 130},
+                 {"1.1.1.1", "75 %", 132}};
     for (const auto& row : table) {
         set(device.wwan_ip, row.ip);
         set(device.signal_quality, row.signal);
         update_tray(false, false);
-        EXPECT_EQ(last_tray_icon, row.icon) << "'" << row.ip << "' " << row.signal;
+        EXPECT_EQ(last_tray_icon, row.icon) << row.ip << row.signal;
     }
     // The same icon is not loaded again; a change loads the new one and destroys the old.
     HICON first = tray_data.hIcon;
@@ -264,27 +241,35 @@ TEST_F(Shell, TrayIconTableAtItsEdgesEachLoadedOnlyOnAChangeAndTheTooltipCut) {
     // The tooltip trims the three fields in place, and is cut with "Logging...".
     set(device.imei, "1234  5");
     set(device.signal_quality, "40 %");
-    refresh_views(); // the worker's refresh (no status window exists here)
+    // While the link is down: why, with the stored address, and since when; once it is up
+    // again, the first tooltip. The worker's refresh (no status window exists here).
+    struct tm down = {0, 2, 14, 7, 11, 126, 0, 0, -1};
+    link_status_down(REASON_LOGIN_REJECTED, mktime(&down));
+    update_tray(false, false);
+    EXPECT_STREQ(tray_data.szTip,
+                 "VORLIX Viewer: login rejected by 192.168.1.1:23 since 14:02, retrying");
+    link_status_up();
+    refresh_views();
     EXPECT_EQ(tray_icon_loads, loads + 1);
     ICONINFO info;
-    EXPECT_FALSE(GetIconInfo(first, &info)) << "the replaced icon was not destroyed";
+    EXPECT_FALSE(GetIconInfo(first, &info));
     EXPECT_STREQ(tray_data.szTip, "IMEI: 1234  5\nWWAN IP: 1.1.1.1\nRSSI: 40 %");
-    EXPECT_STREQ(device.imei, "1234  5");
     set(device.imei, "123456789012345");
     set(device.wwan_ip, "100.100.100.100");
-    update_tray(false, true); // 67 characters with "Logging...": cut to 63
+    // 67 characters with "Logging...": cut to 63.
+    update_tray(false, true);
     EXPECT_STREQ(tray_data.szTip,
                  "Logging...\nIMEI: 123456789012345\nWWAN IP: 100.100.100.100\nRSSI:");
 }
 
-// Each command with the link up or down and the answer given in the real Save dialog (or a
-// second Log File from within it, or the link lost while it is open): the boxes it shows,
-// the requests it raises and the Save dialogs it opens.
-TEST_F(Shell, MenuCommandsAskConfirmAndRefuseAsTheLinkAndTheirAnswersDecide) {
+// Each command with the link up or down and the answer given in the real Save dialog (or the
+// link lost while it is open): the boxes it shows, the requests it raises and the Save dialogs
+// it opens, offering the IMEI's name of the day.
+TEST_F(Shell, MenuCommandsByLinkAndAnswer) {
     const char question[] = "Are you sure you want to powercycle your VORLIX?";
     const char refused[] = "Unable to perform powercycle. Please make sure the ethernet cable is "
                            "properly connected.";
-    enum { saved, cancel, reenter, drop };
+    enum { saved, cancel, drop };
     const struct {
         int command;
         bool linked;
@@ -301,73 +286,65 @@ TEST_F(Shell, MenuCommandsAskConfirmAndRefuseAsTheLinkAndTheirAnswersDecide) {
         {IDM_LOGFILE, true, saved, {}, {}, REQUEST_LOG_CAPTURE, 1},
         {IDM_LOGFILE, true, cancel, {}, {}, 0, 1},
         {IDM_LOGFILE, true, drop, {}, {kNoLog}, 0, 1},
-        {IDM_LOGFILE, true, reenter, {}, {}, REQUEST_LOG_CAPTURE, 1},
+    };
+    auto today = [] {
+        char name[32];
+        time_t now = time(nullptr);
+        strftime(name, sizeof(name), "A1b2C3-%m%d%y.TXT", localtime(&now));
+        return std::string(name);
     };
     for (const auto& c : cases) {
         TearDown();
         SetUp();
         device.socket = c.linked ? 5 : NO_SOCKET;
-        shelltest::Driver d;
-        shelltest::Responder saves("Save Log As...", {}, [&](HWND box) {
-            if (c.how == reenter) d.call([] { run_tray_command(IDM_LOGFILE); });
+        set(device.imei, "A1b2C3");
+        std::string before = today();
+        Responder saves("Save Log As...", {}, [&](HWND box) {
             if (c.how == drop) device.socket = NO_SOCKET;
             return save(box, c.how == cancel ? IDCANCEL : IDOK);
         });
-        EXPECT_EQ(run(c.command, c.buttons), c.boxes) << c.command << " " << c.how;
-        EXPECT_EQ(saves.stop().size(), c.saves) << c.command << " " << c.how;
-        EXPECT_EQ(request_flags.load(), c.requests) << c.command << " " << c.how;
+        SCOPED_TRACE(c.command * 10 + c.how);
+        EXPECT_EQ(run(c.command, c.buttons), c.boxes);
+        Texts offered = saves.stop();
+        EXPECT_EQ(offered.size(), c.saves);
+        // Across midnight the name may be of either day.
+        for (const std::string& name : offered)
+            EXPECT_TRUE(name == before || name == today()) << name;
+        EXPECT_EQ(request_flags.load(), c.requests);
         EXPECT_EQ(strstr(tray_data.szTip, "Logging") != nullptr, c.requests == REQUEST_LOG_CAPTURE);
-        EXPECT_EQ(log_dialog_busy, 0);
     }
     EXPECT_STREQ(log_path, log_.c_str());
 }
 
-// The Save dialog offers the IMEI's name of the day; only letters and digits of the unit's
-// IMEI make a path.
-TEST_F(Shell, MenuLogFileOffersTheImeiNameOfTheDay) {
-    auto today = [] {
-        char date[16];
-        time_t now = time(nullptr);
-        strftime(date, sizeof(date), "-%m%d%y.TXT", localtime(&now));
-        return "123456789012345" + std::string(date);
-    };
-    device.socket = 5;
-    set(device.imei, "123456789012345");
-    std::string before = today();
-    shelltest::Responder saves("Save Log As...", {}, [&](HWND box) { return save(box, IDCANCEL); });
-    run_tray_command(IDM_LOGFILE);
-    Texts offered = saves.stop();
-    ASSERT_EQ(offered.size(), 1u);
-    // Across midnight the name may be of either day.
-    EXPECT_TRUE(offered[0] == before || offered[0] == today()) << offered[0];
-    struct tm day = {};
-    day.tm_year = 113;
-    day.tm_mon = 11;
-    day.tm_mday = 5; // 5 December 2013
+// Only letters and digits of the unit's IMEI make a path (a whole one: the Log File command).
+TEST(LogFileName, ImeiOrDisconnected) {
+    // 5 December 2013
+    struct tm day = {0, 0, 0, 5, 11, 113, 0, 0, 0};
     char name[256];
-    for (const char* imei : {"A1b2C3 ", "..\\x", "123 456", " 123", ""}) {
+    for (const char* imei : {"..\\x", ""}) {
         default_log_name(imei, day, name, sizeof(name));
-        EXPECT_STREQ(name, imei[0] == 'A' ? "A1b2C3-120513.TXT" : "DISCONNECTED-120513.TXT");
+        EXPECT_STREQ(name, "DISCONNECTED-120513.TXT");
     }
 }
 
 // With a telnet.exe in the current directory, only the system's own client is started, by
 // its full path, in the system directory, with the stored address and port as numbers.
-TEST_F(Shell, MenuTelnetStartsOnlyTheSystemsClient) {
+TEST_F(Shell, MenuTelnetOnlyTheSystems) {
     char system_dir[MAX_PATH];
     GetSystemDirectoryA(system_dir, sizeof(system_dir));
     const std::string system_telnet = system_dir + std::string("\\telnet.exe");
-    const std::string here = shelltest::private_settings_path() + ".d";
+    const std::string here = conf_path() + ".d";
     CreateDirectoryA(here.c_str(), nullptr);
-    ASSERT_TRUE(CopyFileA(shelltest::recorder_path().c_str(), (here + "\\telnet.exe").c_str(), 0));
+    ASSERT_TRUE(CopyFileA(recorder_path().c_str(), (here + "\\telnet.exe").c_str(), 0));
     SetCurrentDirectoryA(here.c_str());
-    DeleteFileA(system_telnet.c_str()); // left by a run that stopped half-way
+    // None in the system directory (or one left by a run that stopped half-way).
+    DeleteFileA(system_telnet.c_str());
     EXPECT_EQ(run(IDM_TELNET), Texts{"Unable to open telnet session. Please make sure telnet "
-                                     "client is installed."}); // none in the system directory
-    ASSERT_TRUE(CopyFileA(shelltest::recorder_path().c_str(), system_telnet.c_str(), 0));
+                                     "client is installed."});
+    ASSERT_TRUE(CopyFileA(recorder_path().c_str(), system_telnet.c_str(), 0));
     snprintf(device.port, 32, "023");
     EXPECT_EQ(run(IDM_TELNET), Texts{});
-    EXPECT_EQ(shelltest::wait_launch(), system_telnet + "|192.168.1.1 23|" + system_dir);
+    EXPECT_EQ(wait_launch(), system_telnet + "|192.168.1.1 23|" + system_dir);
     // Only four decimal octets without leading zeros: nothing else reaches the client.
     snprintf(device.ip, 32, "1.2.3.4 & calc");
     EXPECT_EQ(run(IDM_TELNET), Texts{"Unable to open telnet session. The IP address or port in "
@@ -377,125 +354,164 @@ TEST_F(Shell, MenuTelnetStartsOnlyTheSystemsClient) {
     DeleteFileA((here + "\\telnet.exe").c_str());
     RemoveDirectoryA(here.c_str());
     char out[32];
-    for (const char* ip : {"192.168.01.1", "256.1.1.1", "1.2.3", "1.2.3.4.5", " 1.2.3.4"})
+    for (const char* ip : {"192.168.01.1", "256.1.1.1", "1.2.3", " 1.2.3.4"})
         EXPECT_FALSE(telnet_parameters(ip, "23", out, sizeof(out))) << ip;
-    EXPECT_FALSE(telnet_parameters("255.255.255.255", "65535", out, 21)); // no room
+    // No room.
+    EXPECT_FALSE(telnet_parameters("255.255.255.255", "65535", out, 21));
     EXPECT_STREQ(out, "");
 }
 
 // Opened inside the Save dialog, the status window's never-ending loop would keep the
 // dialog's answer from arriving: the first opening waits until the command has returned.
-TEST_F(Shell, MenuFirstStatusOpeningWaitsUntilTheCommandWhoseDialogIsOpenHasReturned) {
-    if (status_window_handle()) GTEST_SKIP() << "the status window exists: ctest runs it alone";
+TEST_F(Shell, StatusOpeningWaitsForTheCommand) {
+    // Run alone (as ctest does), no status window exists yet.
+    if (status_window_handle()) GTEST_SKIP();
     device.socket = 5;
-    shelltest::Driver d;
-    shelltest::Responder saves("Save Log As...", {}, [&](HWND box) {
-        d.call([] { request_status_window(); }); // the tray's left click
+    Driver d;
+    Responder saves("Save Log As...", {}, [&](HWND box) {
+        // The tray's left click.
+        d.call([] { request_status_window(); });
         std::string during = status_window_handle() ? "opened" : "waits";
         save(box, IDOK);
         return during;
     });
-    DWORD ui_thread = GetCurrentThreadId();
-    std::thread quitter([ui_thread] { // ends the status window's loop once it exists
+    // Ends the status window's loop once it exists.
+    std::thread quitter([&] {
         for (int i = 0; i < 1000 && status_window_handle() == nullptr; ++i)
             Sleep(10);
-        PostThreadMessageA(ui_thread, WM_QUIT, 0, 0);
+        d.quit();
     });
     run_tray_command(IDM_LOGFILE);
     quitter.join();
-    shelltest::take_quit();
+    take_quit();
     EXPECT_EQ(saves.stop(), Texts{"waits"});
-    EXPECT_NE(status_window_handle(), nullptr); // opened once the command had returned
+    // Opened once the command had returned.
+    EXPECT_NE(status_window_handle(), nullptr);
     EXPECT_EQ(request_flags.load(), static_cast<uint32_t>(REQUEST_LOG_CAPTURE));
 }
 
-// The address the dialog's address control holds.
-DWORD address_of(HWND dialog) {
-    DWORD address = 0;
-    SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_GETADDRESS, 0,
-                        reinterpret_cast<LPARAM>(&address));
-    return address;
-}
-
-TEST_F(Shell, DialogConfigurationShowsTheStoredValuesOnlyConnectWritesAndAboutShowsTheVersion) {
-    // Escape writes nothing; the dialog opens once however often it is chosen.
-    open(IDM_CONFIG, kConfig, [&](HWND dialog) {
-        EXPECT_EQ(address_of(dialog), MAKEIPADDRESS(192, 168, 1, 1));
-        EXPECT_EQ(text_of(dialog, IDC_PORT) + text_of(dialog, IDC_USERNAME) +
-                      text_of(dialog, IDC_PASSWORD),
-                  "23adminpw");
-        run_tray_command(IDM_CONFIG);
-        EXPECT_EQ(shelltest::dialogs_titled(kConfig), 1);
-        PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
-    });
-    EXPECT_EQ(config_dialog, nullptr);
-    // "Connect" with a field the worker cannot use: one box naming it, the dialog stays
-    // open, nothing is saved. Typing stops at what a read keeps; the port takes digits only.
+TEST_F(Shell, ConfigurationDialog) {
+    // The dialog shows the stored values and opens once however often it is chosen.
+    // "Connect" with a field the worker cannot use, or with settings that cannot be saved:
+    // one box naming it, the dialog stays open, nothing is saved. Escape writes nothing.
     const char* port = "Please enter a Port from 1 to 65535.";
     const char* user = "Please enter a Username of 1 to 21 characters, without double quotes.";
     const char* word = "Please enter a Password of 1 to 21 characters, without double quotes.";
-    const char* unusable[][3] = {{"0", "admin", "pw"},   {"70000", "admin", "pw"},
-                                 {"23 ", "admin", "pw"}, {"", "admin", "pw"},
-                                 {"23", "", "pw"},       {"23", "ad\"min", "pw"},
-                                 {"23", "admin", ""},    {"23", "admin", "pppppppppppppppppppppp"}};
-    shelltest::Responder refusals("VORLIX Viewer");
-    open(IDM_CONFIG, kConfig, [&](HWND dialog) {
-        for (const auto& fields : unusable) {
-            const int ids[] = {IDC_PORT, IDC_USERNAME, IDC_PASSWORD};
-            for (int i = 0; i < 3; ++i)
-                SetDlgItemTextA(dialog, ids[i], fields[i]);
-            SendMessageA(dialog, WM_COMMAND, IDOK, 0); // returns once the box is answered
-            EXPECT_TRUE(IsWindowVisible(dialog)) << fields[0] << fields[1] << fields[2];
+    // The port's rule is the settings file's own, tested with it.
+    const char* unusable[][3] = {{"70000", "admin", "pw"},
+                                 {"23", "", "pw"},
+                                 {"23", "ad\"min", "pw"},
+                                 {"23", "admin", "pppppppppppppppppppppp"},
+                                 {"23", "admin", "pw"}};
+    Responder refusals("VORLIX Viewer");
+    // Chosen from the tray; the script runs on the UI thread from within the dialog's loop.
+    Driver d;
+    d.run([&] {
+        d.post([] { run_tray_command(IDM_CONFIG); });
+        HWND dialog = wait_dialog(kConfig);
+        d.call([&] {
+            EXPECT_EQ(text_of(dialog, IDC_IPADDRESS) + text_of(dialog, IDC_PORT) +
+                          text_of(dialog, IDC_USERNAME) + text_of(dialog, IDC_PASSWORD),
+                      "192.168.1.123adminpw");
+            run_tray_command(IDM_CONFIG);
+            EXPECT_EQ(dialogs_titled(kConfig), 1);
+            SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_CLEARADDRESS, 0, 0);
+            SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+            SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_SETADDRESS, 0,
+                                MAKEIPADDRESS(10, 0, 0, 1));
+            // The last row is usable, but its folder is gone.
+            for (const auto& fields : unusable) {
+                const int ids[] = {IDC_PORT, IDC_USERNAME, IDC_PASSWORD};
+                for (int i = 0; i < 3; ++i)
+                    SetDlgItemTextA(dialog, ids[i], fields[i]);
+                if (&fields == &unusable[4])
+                    settings_set_path((conf_path() + ".gone\\telnet.conf").c_str());
+                // Returns once the box is answered.
+                SendMessageA(dialog, WM_COMMAND, IDOK, 0);
+                EXPECT_TRUE(IsWindowVisible(dialog));
+            }
+            settings_set_path(conf_path().c_str());
+            PostMessageA(GetFocus(), WM_KEYDOWN, VK_ESCAPE, 0);
+        });
+    });
+    EXPECT_EQ(config_dialog, nullptr);
+    EXPECT_EQ(refusals.stop(), (Texts{"Please enter the unit's IP Address.", port, user, user, word,
+                                      "Unable to save the connection settings. Please make sure "
+                                      "telnet.conf can be written."}));
+    EXPECT_EQ(read_file(conf_path()), kStored);
+    EXPECT_EQ(reconnect_request.load(), 0);
+}
+
+// The open menu as "id text|", "-|" for a separator, "*" after a check mark.
+std::string menu_seen() {
+    std::string seen;
+    std::thread reader([&] {
+        HWND popup = nullptr;
+        while (!((popup = FindWindowA("#32768", nullptr)) && IsWindowVisible(popup)))
+            Sleep(5);
+        HMENU menu = reinterpret_cast<HMENU>(SendMessageA(popup, MN_GETHMENU, 0, 0));
+        for (int k = 0; k < GetMenuItemCount(menu); ++k) {
+            char text[64] = "";
+            GetMenuStringA(menu, k, text, sizeof(text), MF_BYPOSITION);
+            UINT id = GetMenuItemID(menu, k);
+            seen += id ? std::to_string(id) + " " + text : "-";
+            seen += GetMenuState(menu, k, MF_BYPOSITION) & MF_CHECKED ? "*|" : "|";
         }
-        SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_CLEARADDRESS, 0, 0);
-        SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-        // Typed over the whole text: the user name stops at 21 characters, the port takes
-        // no letter.
-        HWND name = GetDlgItem(dialog, IDC_USERNAME);
-        HWND port_box = GetDlgItem(dialog, IDC_PORT);
-        SendMessageA(name, EM_SETSEL, 0, -1);
-        SendMessageA(name, EM_REPLACESEL, 0,
-                     reinterpret_cast<LPARAM>("abcdefghijklmnopqrstuvwxyz"));
-        SendMessageA(port_box, EM_SETSEL, 0, -1);
-        SendMessageA(port_box, WM_CHAR, '7', 0);
-        SendMessageA(port_box, WM_CHAR, 'x', 0);
-        EXPECT_EQ(text_of(name) + "|" + text_of(port_box), "abcdefghijklmnopqrstu|7");
-        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        PostMessageA(popup, WM_KEYDOWN, VK_ESCAPE, 0);
     });
-    EXPECT_EQ(refusals.stop(), (Texts{port, port, port, port, user, user, word, word,
-                                      "Please enter the unit's IP Address."}));
-    EXPECT_EQ(stored(), kStored);
-    EXPECT_EQ(reconnect_request.load(), 0);
-    // Connect writes the file and reconnects, with the address as the control holds it.
-    open(IDM_CONFIG, kConfig, [&](HWND dialog) {
-        SendDlgItemMessageA(dialog, IDC_IPADDRESS, IPM_SETADDRESS, 0, MAKEIPADDRESS(10, 0, 0, 254));
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    });
-    EXPECT_EQ(stored(), "IP=\"10.0.0.254\"\nPORT=\"23\"\nUSERNAME=\"admin\"\nPASSWORD=\"pw\"\n");
-    EXPECT_STREQ(device.ip, "10.0.0.254");
-    EXPECT_EQ(reconnect_request.load(), 1);
-    // Settings that cannot be saved are refused, and the dialog stays open.
-    reconnect_request = 0;
-    settings_set_path((shelltest::private_settings_path() + ".gone\\telnet.conf").c_str());
-    shelltest::Responder box("VORLIX Viewer");
-    open(IDM_CONFIG, kConfig, [](HWND dialog) {
-        SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-        EXPECT_TRUE(IsWindowVisible(dialog));
-        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    });
-    EXPECT_EQ(box.stop(), Texts{"Unable to save the connection settings. Please make sure "
-                                "telnet.conf can be written."});
-    EXPECT_EQ(reconnect_request.load(), 0);
-    // About shows the version once, ignores Escape and closes with OK.
-    open(IDM_ABOUT, "About", [](HWND dialog) {
-        EXPECT_EQ(text_of(GetWindow(GetDlgItem(dialog, IDC_ABOUT_ICON), GW_HWNDNEXT)),
-                  "VORLIX Viewer Version 2.0.0");
-        run_tray_command(IDM_ABOUT);
-        SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-        EXPECT_EQ(shelltest::dialogs_titled("About") * IsWindowVisible(dialog), 1);
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-    });
-    EXPECT_EQ(about_dialog, nullptr);
+    show_tray_menu();
+    reader.join();
+    return seen;
+}
+
+TEST_F(MainWindow, NoticeMenuChoicesAndFirstStart) {
+    create();
+    RegDeleteKeyValueA(HKEY_CURRENT_USER, "Software\\VORLIX\\VORLIX Viewer", "NotifyOnLinkLoss");
+    set_start_at_logon(false);
+    char lnk[MAX_PATH + 32], exe[MAX_PATH];
+    // The shortcut's bytes; its working folder as UTF-16.
+    std::string made, folder;
+    startup_shortcut_path(lnk, sizeof(lnk));
+    GetModuleFileNameA(nullptr, exe, sizeof(exe));
+    // The command, then the two check marks.
+    const struct {
+        int command;
+        std::string notify, logon;
+    } steps[] = {{0, "*", ""},
+                 {IDM_NOTIFY_LINK_LOSS, "", ""},
+                 {IDM_START_AT_LOGON, "", "*"},
+                 {IDM_START_AT_LOGON, "", ""}};
+    for (const auto& step : steps) {
+        run_tray_command(step.command);
+        // As the next start reads it.
+        options_load();
+        EXPECT_EQ(menu_seen(),
+                  "3000 Exit|5000 About|8000 Powercycle...|-|7000 Start Telnet Session|"
+                  "6000 Connection Configuration|4000 VORLIX Connection Status|-|"
+                  "9000 Log File|-|9100 Notify on Link Loss" +
+                      step.notify + "|9200 Start at Logon" + step.logon + "|");
+        int shown = tray_notices;
+        std::thread([] { views_show_notice("The link is back after 12 min."); }).join();
+        EXPECT_EQ(tray_notices, shown + int(step.notify.size()));
+        if (step.logon.size()) made = read_file(lnk);
+    }
+    EXPECT_EQ(tray_notice.uFlags & NIF_INFO, UINT(NIF_INFO));
+    EXPECT_STREQ(tray_notice.szInfoTitle, "VORLIX Viewer");
+    for (char c : std::string(start_dir_))
+        folder += {c, '\0'};
+    // The target and the working folder.
+    EXPECT_NE(made.find(exe + std::string(1, '\0')), std::string::npos);
+    EXPECT_NE(made.find(folder), std::string::npos);
+    // A first start opens the configuration dialog once, only without settings.
+    for (bool exists : {false, true}) {
+        if (exists) std::ofstream(conf_path()) << "IP=\"1.2.3.4\"\n";
+        Responder dialogs(kConfig, {IDCANCEL});
+        offer_first_configuration(window_, conf_path().c_str());
+        MSG message;
+        while (PeekMessageA(&message, window_, FIRST_START_MESSAGE, FIRST_START_MESSAGE, PM_REMOVE))
+            DispatchMessageA(&message);
+        EXPECT_EQ(dialogs.stop().size(), exists ? 0u : 1u);
+    }
 }
 
 } // namespace

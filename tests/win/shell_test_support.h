@@ -25,33 +25,30 @@
 #include "status/device_record.h"
 #include "unitsim.h"
 
-namespace shelltest {
-
 inline std::string text_of(HWND window, int id = -1) {
     char text[512] = "";
     GetWindowTextA(id == -1 ? window : GetDlgItem(window, id), text, sizeof(text));
     return text;
 }
 
-// Top-level dialogs of this process titled `title`: how many, shown or hidden, and the
-// first visible one in *found.
-inline int dialogs_titled(const char* title, HWND* found = nullptr) {
-    int count = 0;
+// The first visible top-level dialog of this process titled `title`, and in *count how many
+// there are, shown or hidden.
+inline HWND find_dialog(const char* title, int* count = nullptr) {
     HWND visible = nullptr;
     DWORD pid = 0;
+    if (count) *count = 0;
     for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", title)) != nullptr;) {
         GetWindowThreadProcessId(w, &pid);
         if (pid != GetCurrentProcessId()) continue;
-        ++count;
+        if (count) ++*count;
         if (!visible && IsWindowVisible(w)) visible = w;
     }
-    if (found) *found = visible;
-    return count;
+    return visible;
 }
-inline HWND find_dialog(const char* title) {
-    HWND found = nullptr;
-    dialogs_titled(title, &found);
-    return found;
+inline int dialogs_titled(const char* title) {
+    int count = 0;
+    find_dialog(title, &count);
+    return count;
 }
 // Waits (up to 10 s) for that dialog; from a thread other than the dialog's.
 inline HWND wait_dialog(const char* title) {
@@ -59,16 +56,6 @@ inline HWND wait_dialog(const char* title) {
     for (int i = 0; i < 2000 && !(found = find_dialog(title)); ++i)
         Sleep(5);
     return found;
-}
-// Dispatches this thread's messages, posted ones too, until done() (at most 10 s).
-inline bool pump_until(const std::function<bool()>& done) {
-    for (int i = 0; i < 1000 && !done(); ++i) {
-        MSG m;
-        while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&m);
-        Sleep(10);
-    }
-    return done();
 }
 
 // Answers every box or dialog titled `title` that appears while it lives, on its own
@@ -148,9 +135,8 @@ struct Driver {
     }
     // Script thread: runs fn on the UI thread and waits for it.
     void call(const std::function<void()>& fn) {
-        std::function<void()> copy = fn;
         DWORD_PTR ignored;
-        SendMessageTimeoutA(helper, kCall, 0, reinterpret_cast<LPARAM>(&copy), SMTO_NORMAL, 10000,
+        SendMessageTimeoutA(helper, kCall, 0, reinterpret_cast<LPARAM>(&fn), SMTO_NORMAL, 10000,
                             &ignored);
     }
     template <class T> T get(const std::function<T()>& fn) {
@@ -167,10 +153,11 @@ struct Driver {
     // the outer pump dispatched the mark itself (no nested loop running). After something
     // that starts a focus loop, flush twice: the first may overtake the loop's primed Tab.
     bool flush(int times = 1) {
-        Mark mark = {CreateEventA(nullptr, TRUE, FALSE, nullptr), false};
+        Mark mark;
         PostMessageA(helper, kMark, 0, reinterpret_cast<LPARAM>(&mark));
-        flush_timed_out |= WaitForSingleObject(mark.done, 10000) != WAIT_OBJECT_0;
-        CloseHandle(mark.done);
+        for (int i = 0; i < 10000 && !mark.done; ++i)
+            Sleep(1);
+        flush_timed_out |= !mark.done;
         return times > 1 ? flush(times - 1) : mark.from_outer_pump;
     }
     void quit(int code = 0) { PostThreadMessageA(ui_thread, WM_QUIT, code, 0); }
@@ -180,8 +167,8 @@ struct Driver {
     bool flush_timed_out = false;
     static const UINT kCall = WM_APP + 0x310, kMark = WM_APP + 0x311;
     struct Mark {
-        HANDLE done;
-        bool from_outer_pump;
+        std::atomic<bool> done{false};
+        bool from_outer_pump = false;
     };
     static inline LPARAM outer_lparam = 0; // of what the outer pump dispatches now
     static LRESULT CALLBACK helper_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -194,7 +181,7 @@ struct Driver {
         if (msg != kMark) return DefWindowProcA(hwnd, msg, wp, lp);
         auto* mark = reinterpret_cast<Mark*>(lp);
         mark->from_outer_pump = outer_lparam == lp;
-        SetEvent(mark->done);
+        mark->done = true;
         return 0;
     }
 };
@@ -209,7 +196,7 @@ inline std::string read_file(const std::string& path) {
     return std::string(std::istreambuf_iterator<char>(in), {});
 }
 // A settings file of this process only.
-inline std::string private_settings_path() {
+inline std::string conf_path() {
     return temp_path("shell-tests-") + std::to_string(GetCurrentProcessId()) + ".conf";
 }
 // What the launch recorder (put in the system's place) wrote: "its path|its arguments|its
@@ -236,23 +223,22 @@ inline bool tray_icon_present(HWND window, UINT id) {
     return Shell_NotifyIconA(NIM_MODIFY, &probe) != FALSE;
 }
 
-// Removes a WM_QUIT that a WM_DESTROY posted to this thread, and says whether there was
-// one and its exit code.
-inline bool take_quit(int* exit_code = nullptr) {
+// Removes the WM_QUITs that a WM_DESTROY posted to this thread; whether there was one.
+inline bool take_quit() {
     MSG message;
     bool found = false;
-    while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    while (PeekMessageA(&message, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE))
         found = true;
-        if (exit_code) *exit_code = static_cast<int>(message.wParam);
-    }
     return found;
 }
 
-// The control classes the windows need, and the settings file.
+// The control classes the windows need, the settings file, and no launch left unread by a
+// test that failed.
 inline void init_shell_classes() {
     INITCOMMONCONTROLSEX controls = {sizeof(controls), ICC_TAB_CLASSES | ICC_INTERNET_CLASSES};
     InitCommonControlsEx(&controls);
-    settings_set_path(private_settings_path().c_str());
+    settings_set_path(conf_path().c_str());
+    DeleteFileA(temp_path("vorlix-launch.txt").c_str());
 }
 
 // A blank record, no requests, a hidden owner window standing in for the main window and
@@ -274,11 +260,9 @@ class ShellTest : public ::testing::Test {
         request_flags = 0;
         reconnect_request = 0;
         SetCurrentDirectoryA(start_dir_);
-        settings_set_path(private_settings_path().c_str());
-        remove(private_settings_path().c_str());
+        settings_set_path(conf_path().c_str());
+        remove(conf_path().c_str());
     }
     HWND owner_ = nullptr;
     char start_dir_[MAX_PATH] = "";
 };
-
-} // namespace shelltest
