@@ -201,7 +201,8 @@ class DeviceRequests : public UnitSession {
 
 // One capture each: the commands asked, the file, the report after the plain tooltip, and the
 // idle ticks waited: 300 to a 30 s silence, 600 after "cmd showconfig", at most the 200 of 3 ms
-// in the 600 worker seconds (1 ms each) of a trickle every 20 ms. Output without end is
+// in the 600 worker seconds (1 ms each) of a trickle every 20 ms, and never a whole silence for
+// a capture that is cut or fails otherwise (ticks of 3 ms add up on a loaded machine). Output without end is
 // compared up to its first "x", and a flood is cut at 8 MiB. A capture that did not end on its
 // prompts is out of step; once a late rest has come, the next query takes none of it. Pieces
 // and NUL bytes are the fuzz target's (fuzz_login_capture).
@@ -225,7 +226,7 @@ TEST_F(DeviceRequests, CaptureWritesEveryReplyAndReportsItsOutcome) {
         size_t bytes = 0; // output without end: the file's size (1: any)
         int late_ms = 0;  // the longest wait for the rest of a late reply
     } cases[] = {
-        {{}, "", 4, kWhole, ok, 0, 100},
+        {{}, "", 4, kWhole, ok, 0, 300},
         {{}, missing, 0, "", "Unable to create ", 0, 0},
         // the first piece, 2048 bytes, ends in "VORLIX:": a prompt across two is none
         {{output_of(kFour[0], p)},
@@ -249,9 +250,9 @@ TEST_F(DeviceRequests, CaptureWritesEveryReplyAndReportsItsOutcome) {
          0,
          10000},
         {{trickle}, "", 2, endless, failed, 50, 250, false, 1, 1},
-        {{flood}, "", 2, endless, failed, 0, 100, false, 10, kState.size() + (8u << 20)},
+        {{flood}, "", 2, endless, failed, 0, 600, false, 10, kState.size() + (8u << 20)},
 #ifndef _WIN32
-        {{}, "/dev/full", 1, "", failed, 0, 100},
+        {{}, "/dev/full", 1, "", failed, 0, 300},
 #endif
     };
     for (const auto& c : cases) {
