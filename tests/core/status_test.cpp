@@ -202,10 +202,10 @@ class DeviceRequests : public UnitSession {
 // One capture each: the commands asked, the file, the report after the plain tooltip, and the
 // idle ticks waited: 300 to a 30 s silence, 600 after "cmd showconfig", at most the 200 of 3 ms
 // in the 600 worker seconds (1 ms each) of a trickle every 20 ms, and never a whole silence for
-// a capture that is cut or fails otherwise (ticks of 3 ms add up on a loaded machine). Output without end is
-// compared up to its first "x", and a flood is cut at 8 MiB. A capture that did not end on its
-// prompts is out of step; once a late rest has come, the next query takes none of it. Pieces
-// and NUL bytes are the fuzz target's (fuzz_login_capture).
+// a capture that is cut or fails otherwise (ticks of 3 ms add up on a loaded machine). Output
+// without end is compared up to its first "x", and a flood is cut at 8 MiB. A capture that did not
+// end on its prompts is out of step; once a late rest has come, the next query takes none of it.
+// Pieces and NUL bytes are the fuzz target's (fuzz_login_capture).
 TEST_F(DeviceRequests, CaptureWritesEveryReplyAndReportsItsOutcome) {
     unitsim::Fault trickle = output_of(kFour[1], "x");
     trickle.endless_pause_ms = 20;
