@@ -6,7 +6,6 @@
 #include "link/settings_file.h"
 
 #include <algorithm>
-#include <cstring>
 #ifdef _WIN32
 #include <windows.h>
 #endif

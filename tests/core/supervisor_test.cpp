@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <ctime>
-#include <fstream>
 #include <memory>
 
 using namespace ts;
@@ -46,16 +45,6 @@ bool wait_for(size_t n, char shown = 0) {
     });
 }
 
-// The history as "<event> <detail> <count>", oldest first.
-std::vector<std::string> history() {
-    LinkEvent events[HISTORY_EVENTS];
-    std::vector<std::string> lines;
-    for (int i = 0; i < history_events(events, HISTORY_EVENTS); ++i)
-        lines.push_back(std::string(link_event_word(events[i].kind)) + " " + events[i].detail +
-                        " " + std::to_string(events[i].count));
-    return lines;
-}
-
 #ifndef _WIN32
 // Connects to port still waiting for an answer on this machine (SYN_SENT in /proc/net/tcp).
 int connects_pending(int port) {
@@ -85,7 +74,7 @@ class Supervisor : public ::testing::Test {
     void TearDown() override {
         stop_worker();
         link_drop(device);
-        view_hooks = ViewHooks{nullptr, nullptr, nullptr, nullptr};
+        view_hooks = {};
         reset_globals(100, 1000);
         remove(conf_path.c_str());
         remove(log_path.c_str());
@@ -111,12 +100,6 @@ class Supervisor : public ::testing::Test {
     }
     void write_settings(int port) {
         ASSERT_TRUE(settings_write("127.0.0.1", std::to_string(port).c_str(), "admin", "vorlix"));
-    }
-    // What the configuration dialog's Connect does.
-    void save_in_dialog(int port) {
-        write_settings(port);
-        settings_read(device);
-        raise_reconnect(REASON_NEW_SETTINGS);
     }
     void start_worker() { worker = std::thread(worker_main); }
     // The idle ticks and worker seconds that still pass from the stop request to the worker's
@@ -210,7 +193,9 @@ TEST_F(Supervisor, NewSettingsOrTheStopEndEveryWaitOfTheWorker) {
                 EXPECT_EQ(refreshes().size(), state == paused ? 1u : 0u)
                     << "a stop is no lost link";
             } else {
-                save_in_dialog(b.port());
+                write_settings(b.port()); // and what the configuration dialog's Connect does
+                settings_read(device);
+                raise_reconnect(REASON_NEW_SETTINGS);
                 ASSERT_TRUE(wait_for(expected[state].size(), 'B'));
                 Seen r = refreshes();
                 EXPECT_EQ(expected[state], Seen(r.begin(), r.begin() + expected[state].size()));
@@ -257,7 +242,12 @@ TEST_F(Supervisor, OneNoticeAnOutageAndTheUsersRequestsServedApartOnceTheLinkIsB
     eventually([] { return recorded().size() >= 4; });
     stop_worker();
     remove(second.c_str());
-    Seen events = history();
+    // The history as "<event> <detail> <count>", oldest first.
+    Seen events;
+    LinkEvent held[HISTORY_EVENTS];
+    for (int i = 0; i < history_events(held, HISTORY_EVENTS); ++i)
+        events.push_back(std::string(link_event_word(held[i].kind)) + " " + held[i].detail + " " +
+                         std::to_string(held[i].count));
     const std::string connected = "connected 127.0.0.1:" + std::to_string(unit.port()) + " 1";
     ASSERT_EQ(events.size(), 7u);
     events[5].erase(events[5].rfind(' ')); // as many as the restart lasted
