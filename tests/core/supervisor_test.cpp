@@ -69,7 +69,6 @@ class Supervisor : public ::testing::Test {
         view_hooks.update_tray = nullptr;
         remove((conf_path = temp_path("telnet.conf")).c_str());
         settings_set_path(conf_path.c_str());
-        log_path = temp_path("capture.log");
     }
     void TearDown() override {
         stop_worker();
@@ -77,7 +76,6 @@ class Supervisor : public ::testing::Test {
         view_hooks = {};
         reset_globals(100, 1000);
         remove(conf_path.c_str());
-        remove(log_path.c_str());
         settings_set_path("telnet.conf");
         units.clear();
     }
@@ -114,7 +112,7 @@ class Supervisor : public ::testing::Test {
 
     std::vector<std::unique_ptr<unitsim::Server>> units; // outlive the worker (TearDown)
     std::thread worker;
-    std::string conf_path, log_path;
+    std::string conf_path;
 };
 
 typedef std::vector<std::string> Seen;
@@ -225,7 +223,7 @@ TEST_F(Supervisor, OneNoticeAnOutageAndTheUsersRequestsServedApartOnceTheLinkIsB
     view_hooks.show_notice = [](const char* text) {
         record(std::to_string(worker_seconds.load()) + " " + text);
     };
-    const std::string second = log_path + "2";
+    const std::string first = temp_path("capture.log"), second = first + "2";
     view_hooks.update_tray = [](bool, bool) { // the first capture is done, its report to come
         view_hooks.update_tray = nullptr;
         request_log_capture((temp_path("capture.log") + "2").c_str());
@@ -235,12 +233,13 @@ TEST_F(Supervisor, OneNoticeAnOutageAndTheUsersRequestsServedApartOnceTheLinkIsB
         if (seen.size() > 1) return;
         unit.set_config(wrong);
         raise_request(REQUEST_POWER_CYCLE);
-        request_log_capture(log_path.c_str());
+        request_log_capture(first.c_str());
     };
     write_settings(unit.port());
     start_worker();
     eventually([] { return recorded().size() >= 4; });
     stop_worker();
+    remove(first.c_str());
     remove(second.c_str());
     // The history as "<event> <detail> <count>", oldest first.
     Seen events;
@@ -261,7 +260,7 @@ TEST_F(Supervisor, OneNoticeAnOutageAndTheUsersRequestsServedApartOnceTheLinkIsB
     strftime(at, sizeof at, "%H:%M", localtime(&when));
     EXPECT_EQ(recorded(),
               (Seen{"60 Lost the link to the unit at " + std::string(at) + " (login rejected).",
-                    "105 The link is back after 1 min.", "report Generated Log File : " + log_path,
+                    "105 The link is back after 1 min.", "report Generated Log File : " + first,
                     "report Generated Log File : " + second}));
     Seen commands = unit.stats().commands;
     EXPECT_EQ(Seen(commands.begin(), commands.begin() + 3),
