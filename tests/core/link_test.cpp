@@ -3,7 +3,6 @@
 
 #include "link/unit_console.h"
 
-#include <cstring>
 #include <ctime>
 
 using namespace ts;

@@ -6,7 +6,6 @@
 #include "link/settings_file.h"
 
 #include <algorithm>
-#include <cstring>
 #ifdef _WIN32
 #include <windows.h>
 #endif
@@ -62,8 +61,12 @@ TEST_F(SettingsFile, ReadRulesOnHandWrittenFiles) {
         // read in pieces of 31 characters: a long name is cut, its rest matches nothing
         {nullptr, "IP=\"1\"\nPORT=\"2\"\nUSERNAME=\"abcdefghijklmnopqrstuvwxy\"\nPASSWORD=\"pw\"\n",
          true, "1|2|abcdefghijklmnopqrstu\r|pw\r"},
-        {nullptr, "ip=\"10.0.0.1\"\n PORT=\"23\"\nUSERNAME=\"root\"\nPASSWORD=\"\"\n", false,
-         "||root\r|"},
+        // a fresh record is complete only with all four: a key in lower case or after a blank,
+        // a missing key or an empty value leaves its field empty
+        {nullptr, "ip=\"1\"\nPORT=\"2\"\nUSERNAME=\"u\"\nPASSWORD=\"p\"\n", false, "|2|u\r|p\r"},
+        {nullptr, "IP=\"1\"\n PORT=\"2\"\nUSERNAME=\"u\"\nPASSWORD=\"p\"\n", false, "1||u\r|p\r"},
+        {nullptr, "IP=\"1\"\nPORT=\"2\"\nPASSWORD=\"p\"\n", false, "1|2||p\r"},
+        {nullptr, "IP=\"1\"\nPORT=\"2\"\nUSERNAME=\"u\"\nPASSWORD=\"\"\n", false, "1|2|u\r|"},
         {nullptr, "IP=\"10.0.0.9\nPORT=\"23\r\nUSERNAME=\"root\nPASSWORD=\"pw\"\n", true,
          "10.0.0.9\n|23\r\n|root\n\r|pw\r"},
         // an empty value or a missing key keeps the earlier value, which then counts

@@ -5,8 +5,6 @@
 
 #include "status/device_requests.h"
 
-#include <cstring>
-
 using namespace ts;
 
 namespace {
@@ -176,7 +174,8 @@ TEST_F(PollCycle, NoneHardwareSkipsThePriorityAndOnlyAnInterfaceNameIsAskedBack)
         if (none) asked.erase(asked.begin() + 2);
         asked.back() = std::string("ifconfig ") + c.asked;
         EXPECT_EQ(asked, server->stats().commands) << c.wan;
-        EXPECT_EQ(padded(none ? "Not Available" : "cellular"), device.priority);
+        std::string priority = none ? "Not Available" : "cellular";
+        EXPECT_EQ(priority.append(31 - priority.size(), ' '), device.priority); // padded
     }
 }
 
@@ -189,15 +188,7 @@ const std::string kTwo = kState + "cmd showconfig\r\no\r\nVORLIX:/# \r\n";
 const std::string kWhole =
     kTwo + "cmd syslog\r\no\r\nVORLIX:/# \r\ncmd event dump\r\no\r\nVORLIX:/# \r\n";
 
-class DeviceRequests : public UnitSession {
-  protected:
-    // The faults given first win over the fixed outputs.
-    void connect_fixed(std::vector<unitsim::Fault> first = {}) {
-        for (const char* command : kFour)
-            first.push_back(output_of(command, "o\r\n"));
-        connect(frozen(), first);
-    }
-};
+typedef UnitSession DeviceRequests;
 
 // One capture each: the commands asked, the file, the report after the plain tooltip, and the
 // idle ticks waited: 300 to a 30 s silence, 600 after "cmd showconfig", at most the 200 of 3 ms
@@ -258,7 +249,10 @@ TEST_F(DeviceRequests, CaptureWritesEveryReplyAndReportsItsOutcome) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.file + " " + c.text.substr(0, 40));
         again();
-        connect_fixed(c.faults);
+        std::vector<unitsim::Fault> faults = c.faults; // given first, they win
+        for (const char* command : kFour)
+            faults.push_back(output_of(command, "o\r\n"));
+        connect(frozen(), faults);
         tick_ms = 3;
         second_ms = c.second;
         std::string path = c.file.empty() ? temp_path("unit.log") : c.file;

@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <ctime>
-#include <fstream>
 #include <memory>
 
 using namespace ts;
@@ -46,16 +45,6 @@ bool wait_for(size_t n, char shown = 0) {
     });
 }
 
-// The history as "<event> <detail> <count>", oldest first.
-std::vector<std::string> history() {
-    LinkEvent events[HISTORY_EVENTS];
-    std::vector<std::string> lines;
-    for (int i = 0; i < history_events(events, HISTORY_EVENTS); ++i)
-        lines.push_back(std::string(link_event_word(events[i].kind)) + " " + events[i].detail +
-                        " " + std::to_string(events[i].count));
-    return lines;
-}
-
 #ifndef _WIN32
 // Connects to port still waiting for an answer on this machine (SYN_SENT in /proc/net/tcp).
 int connects_pending(int port) {
@@ -80,15 +69,13 @@ class Supervisor : public ::testing::Test {
         view_hooks.update_tray = nullptr;
         remove((conf_path = temp_path("telnet.conf")).c_str());
         settings_set_path(conf_path.c_str());
-        log_path = temp_path("capture.log");
     }
     void TearDown() override {
         stop_worker();
         link_drop(device);
-        view_hooks = ViewHooks{nullptr, nullptr, nullptr, nullptr};
+        view_hooks = {};
         reset_globals(100, 1000);
         remove(conf_path.c_str());
-        remove(log_path.c_str());
         settings_set_path("telnet.conf");
         units.clear();
     }
@@ -112,12 +99,6 @@ class Supervisor : public ::testing::Test {
     void write_settings(int port) {
         ASSERT_TRUE(settings_write("127.0.0.1", std::to_string(port).c_str(), "admin", "vorlix"));
     }
-    // What the configuration dialog's Connect does.
-    void save_in_dialog(int port) {
-        write_settings(port);
-        settings_read(device);
-        raise_reconnect(REASON_NEW_SETTINGS);
-    }
     void start_worker() { worker = std::thread(worker_main); }
     // The idle ticks and worker seconds that still pass from the stop request to the worker's
     // end: a wait that ignored the stop would run on to its limit.
@@ -131,7 +112,7 @@ class Supervisor : public ::testing::Test {
 
     std::vector<std::unique_ptr<unitsim::Server>> units; // outlive the worker (TearDown)
     std::thread worker;
-    std::string conf_path, log_path;
+    std::string conf_path;
 };
 
 typedef std::vector<std::string> Seen;
@@ -210,7 +191,9 @@ TEST_F(Supervisor, NewSettingsOrTheStopEndEveryWaitOfTheWorker) {
                 EXPECT_EQ(refreshes().size(), state == paused ? 1u : 0u)
                     << "a stop is no lost link";
             } else {
-                save_in_dialog(b.port());
+                write_settings(b.port()); // and what the configuration dialog's Connect does
+                settings_read(device);
+                raise_reconnect(REASON_NEW_SETTINGS);
                 ASSERT_TRUE(wait_for(expected[state].size(), 'B'));
                 Seen r = refreshes();
                 EXPECT_EQ(expected[state], Seen(r.begin(), r.begin() + expected[state].size()));
@@ -240,7 +223,7 @@ TEST_F(Supervisor, OneNoticeAnOutageAndTheUsersRequestsServedApartOnceTheLinkIsB
     view_hooks.show_notice = [](const char* text) {
         record(std::to_string(worker_seconds.load()) + " " + text);
     };
-    const std::string second = log_path + "2";
+    const std::string first = temp_path("capture.log"), second = first + "2";
     view_hooks.update_tray = [](bool, bool) { // the first capture is done, its report to come
         view_hooks.update_tray = nullptr;
         request_log_capture((temp_path("capture.log") + "2").c_str());
@@ -250,14 +233,20 @@ TEST_F(Supervisor, OneNoticeAnOutageAndTheUsersRequestsServedApartOnceTheLinkIsB
         if (seen.size() > 1) return;
         unit.set_config(wrong);
         raise_request(REQUEST_POWER_CYCLE);
-        request_log_capture(log_path.c_str());
+        request_log_capture(first.c_str());
     };
     write_settings(unit.port());
     start_worker();
     eventually([] { return recorded().size() >= 4; });
     stop_worker();
+    remove(first.c_str());
     remove(second.c_str());
-    Seen events = history();
+    // The history as "<event> <detail> <count>", oldest first.
+    Seen events;
+    LinkEvent held[HISTORY_EVENTS];
+    for (int i = 0; i < history_events(held, HISTORY_EVENTS); ++i)
+        events.push_back(std::string(link_event_word(held[i].kind)) + " " + held[i].detail + " " +
+                         std::to_string(held[i].count));
     const std::string connected = "connected 127.0.0.1:" + std::to_string(unit.port()) + " 1";
     ASSERT_EQ(events.size(), 7u);
     events[5].erase(events[5].rfind(' ')); // as many as the restart lasted
@@ -271,7 +260,7 @@ TEST_F(Supervisor, OneNoticeAnOutageAndTheUsersRequestsServedApartOnceTheLinkIsB
     strftime(at, sizeof at, "%H:%M", localtime(&when));
     EXPECT_EQ(recorded(),
               (Seen{"60 Lost the link to the unit at " + std::string(at) + " (login rejected).",
-                    "105 The link is back after 1 min.", "report Generated Log File : " + log_path,
+                    "105 The link is back after 1 min.", "report Generated Log File : " + first,
                     "report Generated Log File : " + second}));
     Seen commands = unit.stats().commands;
     EXPECT_EQ(Seen(commands.begin(), commands.begin() + 3),

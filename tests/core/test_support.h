@@ -49,14 +49,6 @@ inline void reset_globals(int tick, int second) {
     history_clear();
 }
 
-// The settings with the CR the settings reader leaves on the credentials.
-inline void set_settings(const char* ip, const std::string& port) {
-    snprintf(device.ip, sizeof device.ip, "%s", ip);
-    snprintf(device.port, sizeof device.port, "%s", port.c_str());
-    strcpy(device.username, "admin\r");
-    strcpy(device.password, "vorlix\r");
-}
-
 // A path in the temporary folder, unique to this process and test.
 inline std::string temp_path(const std::string& tag) {
     return (std::filesystem::temp_directory_path() /
@@ -100,11 +92,6 @@ inline int refusing_port(unitsim::Server& holder) {
     return holder.start(0);
 }
 
-// The text blank-padded to 31, as the views get it.
-inline std::string padded(const std::string& text) {
-    return text + std::string(31 - text.size(), ' ');
-}
-
 // A fault that gives the command this output, cut at these offsets with this pause; or no
 // answer at all.
 inline unitsim::Fault output_of(const std::string& command, const std::string& output,
@@ -143,7 +130,7 @@ class UnitSession : public ::testing::Test {
     void TearDown() override {
         link_close(device);
         delete std::exchange(server, nullptr); // stops it
-        view_hooks = ViewHooks{nullptr, nullptr, nullptr, nullptr};
+        view_hooks = {};
         reset_globals(100, 1000);
     }
     // A fresh start with another stand-in, within one test.
@@ -157,14 +144,18 @@ class UnitSession : public ::testing::Test {
         config.restart_ms = 200;
         return config;
     }
-    // Starts the stand-in with config and faults and connects to it (or to ip:port when given).
+    // Starts the stand-in with config and faults and connects to it (or to ip:port when given)
+    // with the settings as the reader leaves them, a CR on the credentials.
     void open(const unitsim::Config& config, const std::vector<unitsim::Fault>& faults = {},
               const char* ip = "127.0.0.1", std::string port = "") {
         server = new unitsim::Server(config);
         for (const unitsim::Fault& f : faults)
             server->add_fault(f);
         const std::string own = std::to_string(server->start(0));
-        set_settings(ip, port.empty() ? own : port);
+        snprintf(device.ip, sizeof device.ip, "%s", ip);
+        snprintf(device.port, sizeof device.port, "%s", (port.empty() ? own : port).c_str());
+        strcpy(device.username, "admin\r");
+        strcpy(device.password, "vorlix\r");
         device.socket = link_open(device);
     }
     // The same and logs in; the test fails otherwise.

@@ -2,8 +2,6 @@
 // the tray icon and tooltip, the tray menu's commands answered through real message boxes,
 // the real Save dialog and the launch recorder in the system's place, and the configuration
 // dialog.
-#include <gtest/gtest.h>
-
 #include <ctime>
 
 #include "link/link_state.h"

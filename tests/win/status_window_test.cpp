@@ -2,8 +2,6 @@
 // refreshes from a worker-like thread, the map link (the launch recorder as the browser) and
 // the History page; and its tab page host on a test dialog of its own, with pages from test
 // templates.
-#include <gtest/gtest.h>
-
 #include <ctime>
 #include <map>
 
@@ -17,8 +15,6 @@
 namespace {
 
 const char title[] = "VORLIX Connection Status";
-
-const std::string kBlank(31, ' ');
 
 // The launch recorder stands in for the browser while it lives: the handler of https links.
 struct BrowserStandIn {
@@ -87,7 +83,7 @@ TEST(StatusWindow, WholeLife) {
             (GetDlgItem(c, IDC_IMEI) ? general : GetDlgItem(c, IDC_WIFI_IP) ? wifi : history) = c;
         ASSERT_TRUE(general && wifi && history);
         // The first opening shows the blank status on General; Esc leaves it open.
-        EXPECT_EQ(text_of(general, IDC_IMEI), kBlank);
+        EXPECT_EQ(text_of(general, IDC_IMEI), std::string(31, ' '));
         PostMessageA(dlg, WM_KEYDOWN, VK_ESCAPE, 0);
         d.flush();
         EXPECT_TRUE(IsWindowVisible(general) && !IsWindowVisible(wifi));
