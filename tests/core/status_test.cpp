@@ -240,7 +240,7 @@ TEST_F(DeviceRequests, CaptureWritesEveryReplyAndReportsItsOutcome) {
          1000,
          0,
          10000},
-        {{trickle}, "", 2, endless, failed, 50, 250, false, 1, 1},
+        {{trickle}, "", 2, endless, failed, 10, 250, false, 1, 1},
         {{flood}, "", 2, endless, failed, 0, 600, false, 10, kState.size() + (8u << 20)},
 #ifndef _WIN32
         {{}, "/dev/full", 1, "", failed, 0, 300},
