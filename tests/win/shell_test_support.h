@@ -153,11 +153,10 @@ struct Driver {
     // the outer pump dispatched the mark itself (no nested loop running). After something
     // that starts a focus loop, flush twice: the first may overtake the loop's primed Tab.
     bool flush(int times = 1) {
-        Mark mark;
+        Mark mark = {CreateEventA(nullptr, TRUE, FALSE, nullptr), false};
         PostMessageA(helper, kMark, 0, reinterpret_cast<LPARAM>(&mark));
-        for (int i = 0; i < 10000 && !mark.done; ++i)
-            Sleep(1);
-        flush_timed_out |= !mark.done;
+        flush_timed_out |= WaitForSingleObject(mark.done, 10000) != WAIT_OBJECT_0;
+        CloseHandle(mark.done);
         return times > 1 ? flush(times - 1) : mark.from_outer_pump;
     }
     void quit(int code = 0) { PostThreadMessageA(ui_thread, WM_QUIT, code, 0); }
@@ -167,8 +166,8 @@ struct Driver {
     bool flush_timed_out = false;
     static const UINT kCall = WM_APP + 0x310, kMark = WM_APP + 0x311;
     struct Mark {
-        std::atomic<bool> done{false};
-        bool from_outer_pump = false;
+        HANDLE done; // set by the UI thread: a wait, not a poll of a flag
+        bool from_outer_pump;
     };
     static inline LPARAM outer_lparam = 0; // of what the outer pump dispatches now
     static LRESULT CALLBACK helper_proc(HWND hwnd, UINT msg, WPARAM wp, LPARAM lp) {
@@ -181,7 +180,7 @@ struct Driver {
         if (msg != kMark) return DefWindowProcA(hwnd, msg, wp, lp);
         auto* mark = reinterpret_cast<Mark*>(lp);
         mark->from_outer_pump = outer_lparam == lp;
-        mark->done = true;
+        SetEvent(mark->done);
         return 0;
     }
 };
