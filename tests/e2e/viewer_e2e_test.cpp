@@ -3,6 +3,7 @@
 // tray callback message, the menu, control ids and message boxes to drive it. Only what the
 // whole process shows is tested here; the viewer runs in real time (5 s queries), so the
 // waits are real and each names the rule it stands for.
+#include "resource.h"
 #include "unitsim.h"
 
 #include <windows.h>
@@ -57,7 +58,6 @@ struct Started : std::vector<PROCESS_INFORMATION> {
 // box and ends with -1; "Connect" with a second unit's port in the configuration dialog
 // moves the viewer to that unit; Exit ends the process with 0.
 TEST(Viewer, FromStartToExit) {
-    const UINT tray_callback = 5;
     unitsim::Config config;
     config.frozen = true;
     config.esn = "123456789012345";
@@ -96,7 +96,7 @@ TEST(Viewer, FromStartToExit) {
     };
     // A right click on the tray icon, then Down `downs` times and Enter.
     auto choose = [&](int downs) {
-        PostMessageA(main, tray_callback, 2000, WM_RBUTTONUP);
+        PostMessageA(main, TRAY_CALLBACK_MESSAGE, 2000, WM_RBUTTONUP);
         HWND menu = wait_window(pid, "#32768", nullptr);
         for (int i = 0; i < downs; ++i)
             PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
@@ -115,7 +115,7 @@ TEST(Viewer, FromStartToExit) {
         GetExitCodeProcess(started.at(process).hProcess, &code);
         return code;
     };
-    PostMessageA(main, tray_callback, 2000, WM_LBUTTONUP);
+    PostMessageA(main, TRAY_CALLBACK_MESSAGE, 2000, WM_LBUTTONUP);
     status = wait_window(pid, "#32770", "VORLIX Connection Status");
     ASSERT_TRUE(shows("123456789012345"));
     DWORD second = start();
